@@ -1,0 +1,44 @@
+# Shared by scripts/run and scripts/test: installing packages and a throwaway Wine desktop.
+
+# Installs the Debian packages given (name or name:arch) that are not installed yet.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 python3)
+WINE_PACKAGES=(wine wine32:i386 xvfb xauth)
+
+# Starts Xvfb on a free display and a fresh 32-bit Wine prefix in a temporary folder;
+# stop_wine_desktop removes both. Exports DISPLAY, WINEPREFIX, WINEARCH, WINEDEBUG.
+start_wine_desktop() {
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    export DISPLAY=":$n"
+    WINE_TMP=$(mktemp -d /tmp/gearvane-wine.XXXXXX)
+    export WINEPREFIX="$WINE_TMP/prefix" WINEARCH=win32 WINEDEBUG=-all
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+}
+
+stop_wine_desktop() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null || true
+    [ -n "${WINE_TMP:-}" ] && rm -rf "$WINE_TMP"
+    XVFB_PID="" WINE_TMP=""
+}
