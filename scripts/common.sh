@@ -18,7 +18,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 python3)
-WINE_PACKAGES=(wine wine32:i386 xvfb xauth imagemagick)
+WINE_PACKAGES=(wine wine32:i386 fonts-wine xvfb xauth imagemagick)
 
 # Starts Xvfb on a free display and a fresh 32-bit Wine prefix in a temporary folder;
 # stop_wine_desktop removes both. Exports DISPLAY, WINEPREFIX, WINEARCH, WINEDEBUG.

@@ -1,0 +1,37 @@
+# Fails unless gearvane.exe imports from WINMM exactly what the scripted winmm.dll exports.
+# Run with -DOBJDUMP=... -DEXE=gearvane.exe -DDLL=winmm.dll.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE exe_dump COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dll_dump COMMAND_ERROR_IS_FATAL ANY)
+
+# The import table lists each DLL as "DLL Name: X" followed by "hint name" rows.
+set(imports "")
+set(in_winmm FALSE)
+string(REPLACE "\n" ";" exe_lines "${exe_dump}")
+foreach(line IN LISTS exe_lines)
+  if(line MATCHES "DLL Name: (.*)")
+    string(TOUPPER "${CMAKE_MATCH_1}" dll)
+    set(in_winmm FALSE)
+    if(dll STREQUAL "WINMM.DLL")
+      set(in_winmm TRUE)
+    endif()
+  elseif(in_winmm AND line MATCHES "^\t[0-9a-f]+[ \t]+[0-9]+[ \t]+([A-Za-z_0-9@]+)$")
+    list(APPEND imports ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+
+set(exports "")
+string(REPLACE "\n" ";" dll_lines "${dll_dump}")
+foreach(line IN LISTS dll_lines)
+  if(line MATCHES "^\t\\[ *[0-9]+\\] ([A-Za-z_0-9@]+)$")
+    list(APPEND exports ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+
+list(SORT imports)
+list(SORT exports)
+set(wanted joyGetPosEx joyReleaseCapture joySetCapture)
+message(STATUS "gearvane.exe imports from winmm: ${imports}")
+message(STATUS "scripted winmm.dll exports: ${exports}")
+if(NOT imports STREQUAL wanted OR NOT exports STREQUAL wanted)
+  message(FATAL_ERROR "expected both to be exactly: ${wanted}")
+endif()
