@@ -16,6 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "e2e_log.h"
+
 #define JOYERR_NOERROR 0
 #define JOYERR_PARMS 165
 #define JOYERR_NOCANDO 166
@@ -53,13 +55,6 @@ static int QuietPolls;  /* while measuring the program's own CPU time */
 static HWND Dialog;
 static FILE *Log;
 
-static long long Now(void)
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
 static void LogLine(const char *fmt, ...)
 {
     va_list args;
@@ -70,28 +65,6 @@ static void LogLine(const char *fmt, ...)
     va_end(args);
     fputc('\n', Log);
     fflush(Log);
-}
-
-/* Writes `text` as a C string literal, so that line feeds stay visible in the log. */
-static void LogQuoted(const char *text)
-{
-    const unsigned char *p;
-    fputc('"', Log);
-    for (p = (const unsigned char *)text; *p; p++) {
-        if (*p == '\n')
-            fputs("\\n", Log);
-        else if (*p == '\r')
-            fputs("\\r", Log);
-        else if (*p == '\t')
-            fputs("\\t", Log);
-        else if (*p == '"' || *p == '\\')
-            fprintf(Log, "\\%c", *p);
-        else if (*p < 0x20 || *p >= 0x7f)
-            fprintf(Log, "\\x%02x", *p);
-        else
-            fputc(*p, Log);
-    }
-    fputc('"', Log);
 }
 
 static void LoadScript(void)
@@ -144,12 +117,12 @@ static void LogSnapshot(long n)
     if (fg)
         GetWindowTextA(fg, title, sizeof title);
     fprintf(Log, "snap %ld text=", n);
-    LogQuoted(text);
+    WriteQuoted(Log, text);
     fputs(" radios=", Log);
     for (i = 0; i < 6; i++)
         fprintf(Log, "%s%d:%u", i ? "," : "", radios[i], IsDlgButtonChecked(Dialog, radios[i]));
     fputs(" foreground=", Log);
-    LogQuoted(title);
+    WriteQuoted(Log, title);
     fprintf(Log, " focus=%d\n", GetFocus() ? GetDlgCtrlID(GetFocus()) : 0);
     fflush(Log);
 }
@@ -275,7 +248,7 @@ MMRESULT WINAPI joySetCapture(HWND hwnd, UINT id, UINT period, BOOL changed)
     Dialog = hwnd;
     GetWindowTextA(hwnd, title, sizeof title);
     fprintf(Log, "capture window=");
-    LogQuoted(title);
+    WriteQuoted(Log, title);
     fprintf(Log, " id=%u period=%u changed=%d t=%lld -> %s\n", id, period, changed, Now(),
             RefuseCapture ? "refused" : "ok");
     fflush(Log);

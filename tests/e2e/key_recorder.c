@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "e2e_log.h"
+
 enum { MAX_BOXES = 16, SCAN_PERIOD_MS = 20, SETTLE_MS = 300 };
 
 static FILE *Log;
@@ -24,32 +26,6 @@ typedef struct {
 
 static Box Boxes[MAX_BOXES];
 static int BoxCount;
-
-static long long Now(void)
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
-static void LogQuoted(const char *text)
-{
-    const unsigned char *p;
-    fputc('"', Log);
-    for (p = (const unsigned char *)text; *p; p++) {
-        if (*p == '\n')
-            fputs("\\n", Log);
-        else if (*p == '\r')
-            fputs("\\r", Log);
-        else if (*p == '"' || *p == '\\')
-            fprintf(Log, "\\%c", *p);
-        else if (*p < 0x20 || *p >= 0x7f)
-            fprintf(Log, "\\x%02x", *p);
-        else
-            fputc(*p, Log);
-    }
-    fputc('"', Log);
-}
 
 static LRESULT CALLBACK KeyboardHook(int code, WPARAM wParam, LPARAM lParam)
 {
@@ -140,11 +116,11 @@ static void ReadAndDismiss(HWND box)
     if (ownerWindow)
         GetWindowTextA(ownerWindow, owner, sizeof owner);
     fputs("box caption=", Log);
-    LogQuoted(caption);
+    WriteQuoted(Log, caption);
     fputs(" text=", Log);
-    LogQuoted(text);
+    WriteQuoted(Log, text);
     fprintf(Log, " icon=%s owner=", icon);
-    LogQuoted(ownerWindow ? owner : "(none)");
+    WriteQuoted(Log, ownerWindow ? owner : "(none)");
     fprintf(Log, " owner-visible=%d t=%lld\n", ownerWindow ? IsWindowVisible(ownerWindow) != 0 : 0, Now());
     fflush(Log);
     PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
