@@ -97,12 +97,15 @@ static double ShiftMilliseconds(int32_t from, ControllerSample to, int taps)
     return Median(ms);
 }
 
-static void PrintShift(const char *what, double ms)
+// Returns false when the shift went wrong, so that spincal can say so in its status.
+static bool PrintShift(const char *what, double ms)
 {
-    if (ms < 0)
+    if (ms < 0) {
         printf("  %-22s failed: the shift sent the wrong number of taps\n", what);
-    else
-        printf("  %-22s %10.3f ms\n", what, ms);
+        return false;
+    }
+    printf("  %-22s %10.3f ms\n", what, ms);
+    return true;
 }
 
 int main()
@@ -124,14 +127,14 @@ int main()
     printf("On this PC, median of %d runs:\n", Runs);
     printf("  %-22s %10.3f ms\n", "key held (WAIT1)", hold);
     printf("  %-22s %10.3f ms\n", "pause between (WAIT2)", pause);
-    PrintShift("shift of 1 gear", ShiftMilliseconds(0, {0x20, POV_CENTERED}, 1));
-    PrintShift("shift of 3 gears", ShiftMilliseconds(0, {0x01, POV_CENTERED}, 3));
-    PrintShift("shift of 8 gears", ShiftMilliseconds(-1, {0, POV_BACKWARD}, 8));
+    bool ok = PrintShift("shift of 1 gear", ShiftMilliseconds(0, {0x20, POV_CENTERED}, 1));
+    ok &= PrintShift("shift of 3 gears", ShiftMilliseconds(0, {0x01, POV_CENTERED}, 3));
+    ok &= PrintShift("shift of 8 gears", ShiftMilliseconds(-1, {0, POV_BACKWARD}, 8));
 
     Runs = MAX_RUNS;
     double perMs = CalibrationSpin / SpinMilliseconds(CalibrationSpin);
     printf("The spin runs about %.0f iterations per ms here. A key held for one frame at\n"
            "60 frames per second (16.7 ms) needs a first line of about %.0f in shift.ini.\n",
            perMs, perMs * 16.7 / 1000 + 0.5);
-    return 0;
+    return ok ? 0 : 1;
 }
