@@ -2,18 +2,34 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "../../config/timing_file.h"
-#include "../../core/shift.h"
-#include "../../core/state.h"
 #include "../../resources/resource.h"
+#include "shift.h"
+#include "state.h"
+#include "timing_file.h"
 
 enum { ID_POLL_TIMER = 1, POLL_PERIOD_MS = 10 };
 
 static const char Caption[] = "Gearvane TEST";
 
-static DialogHandle HandleOf(HWND hwnd)
+// Reads shift.ini into WAIT1 and WAIT2 and echoes its lines into DebugText. When it cannot
+// be opened, warns (owned by `dlg`), asks the message loop to quit and returns false.
+static bool LoadTimingFile(HWND dlg)
 {
-    return reinterpret_cast<DialogHandle>(hwnd);
+    TimingLines lines;
+    if (!ReadTimingFile(&lines)) {
+        MessageBoxA(dlg, "Couldn't open shift.ini", Caption, MB_OK | MB_ICONWARNING);
+        PostQuitMessage(0);
+        return false;
+    }
+    AppendDebugText("Ini file read \n");
+    AppendDebugText("WAIT1= ");
+    AppendDebugText(lines.first);
+    WAIT1 = SpinCountOf(lines.first);
+    AppendDebugText("WAIT2= ");
+    AppendDebugText(lines.second);
+    AppendDebugText("\n");
+    WAIT2 = SpinCountOf(lines.second);
+    return true;
 }
 
 static void InitDialog(HWND hwnd)
@@ -23,7 +39,7 @@ static void InitDialog(HWND hwnd)
     AppendDebugText("Dialog Interface Created \n");
 
     // On failure the warning has been shown and the quit request posted.
-    if (!LoadTimingFile(HandleOf(hwnd)))
+    if (!LoadTimingFile(hwnd))
         return;
 
     if (joySetCapture(hwnd, JOYSTICKID1, POLL_PERIOD_MS, FALSE) != JOYERR_NOERROR) {
@@ -47,7 +63,7 @@ static INT_PTR CALLBACK MainDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         return 1;
 
     case WM_TIMER:
-        if (ShiftStep(HandleOf(hwnd)) < 0) {
+        if (ShiftStep(hwnd) < 0) {
             KillTimer(hwnd, ID_POLL_TIMER);
             MessageBoxA(NULL, "Error Reading Input State", Caption, MB_OK | MB_ICONERROR);
             EndDialog(hwnd, 1);

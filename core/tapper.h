@@ -1,0 +1,56 @@
+// The tap scheduler of a front end with a clock: it turns the lever's gear into key taps
+// of a set hold and gap. Time is handed in with every call, in any one unit; nothing here
+// sleeps or reads a clock.
+#ifndef GEARVANE_TAPPER_H
+#define GEARVANE_TAPPER_H
+
+#include <stdint.h>
+
+struct TapTiming {
+    int64_t hold;  // key-down to key-up
+    int64_t gap;   // key-up to the next key-down
+};
+
+enum TapPhase { TAP_IDLE, TAP_HOLDING, TAP_GAP };
+
+struct Tapper {
+    TapTiming timing;
+    int32_t assumed;    // the gear the game is assumed to be in: the net taps since the last reset
+    int32_t target;     // the last gear engaged on the lever
+    TapPhase phase;
+    int32_t direction;  // of the tap under way: +1 shift up, -1 shift down
+    int64_t due;        // when the current phase ends
+    bool resetHeld;     // the reset input as last seen
+    bool resetPending;  // a reset seen during a tap, to take effect once the tap has ended
+};
+
+// What the front end sends now, in this order: a key-up, then a key-down. Each is a
+// direction (+1 the shift-up key, -1 the shift-down key) or 0 for none.
+struct TapActions {
+    int32_t release;
+    int32_t press;
+};
+
+void TapperStart(Tapper *t, TapTiming timing);
+
+// The lever's gear, decoded and capped, and whether its reset input is held, at `now`.
+// Neutral keeps the target: a change under way goes on to the last gear engaged. A reset
+// counts when the input becomes held; it means "the game is in neutral now" and takes
+// effect once the tap under way has ended.
+TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset);
+
+// To be called at TapperDue(); an early call does nothing.
+TapActions TapperTimer(Tapper *t, int64_t now);
+
+// The lever is gone or the program ends: a key that is down is released now and its tap
+// counts (the game saw its down and its up), and no further taps are sent until the lever
+// engages a gear again.
+TapActions TapperStop(Tapper *t, int64_t now);
+
+// When TapperTimer must be called next, or -1 when nothing is due.
+int64_t TapperDue(const Tapper *t);
+
+// The gear the game will be in once the tap under way has ended.
+int32_t TapperLanding(const Tapper *t);
+
+#endif

@@ -1,0 +1,57 @@
+// Fuzzes the configuration text readers with arbitrary bytes: the timing file's lines and
+// values, and gate maps, which come straight from users.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "config/gate_map.h"
+#include "config/timing.h"
+
+static void Require(bool condition)
+{
+    if (!condition)
+        abort();
+}
+
+// Each line is a read of at most 19 bytes, stopping after a line feed, so it is a run of
+// bytes of the text that starts at the text's start or right after the first line.
+static void CheckTiming(const char *data, size_t size)
+{
+    TimingLines lines;
+    SplitTimingText(data, size, &lines);
+    size_t first = strnlen(lines.first, TIMING_LINE_SIZE);
+    size_t second = strnlen(lines.second, TIMING_LINE_SIZE);
+    Require(first < TIMING_LINE_SIZE && second < TIMING_LINE_SIZE);
+    Require(memcmp(lines.first, data, first) == 0);
+    Require(!memchr(lines.first, '\n', first) || lines.first[first - 1] == '\n');
+    SpinCountOf(lines.first);
+    SpinCountOf(lines.second);
+}
+
+// A map that reads must write back as text that reads as the same map.
+static void CheckGateMap(const char *data, size_t size)
+{
+    std::string text(data, size);
+    GateMap map, again;
+    char error[200], written[200], rewritten[200];
+    if (!ParseGateMap(text.c_str(), &map, error, sizeof error)) {
+        Require(strlen(error) > 0);
+        return;
+    }
+    Require(map.count >= 1 && map.count <= MAX_GATE_ENTRIES && !map.exact);
+    FormatGateMap(map, written, sizeof written);
+    Require(ParseGateMap(written, &again, error, sizeof error));
+    FormatGateMap(again, rewritten, sizeof rewritten);
+    Require(strcmp(written, rewritten) == 0);
+    Require(again.count == map.count && again.resetButton == map.resetButton);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const char *text = reinterpret_cast<const char *>(data);
+    CheckTiming(text, size);
+    CheckGateMap(text, size);
+    return 0;
+}
