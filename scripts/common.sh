@@ -1,4 +1,4 @@
-# Shared by scripts/run and scripts/test: installing packages and a throwaway Wine desktop.
+# Shared by the scripts: installing packages and a throwaway Wine desktop.
 
 # Installs the Debian packages given (name or name:arch) that are not installed yet.
 ensure_packages() {
@@ -17,7 +17,14 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 python3)
+# The packages listed one per line in a file, without comments.
+packages_in() {
+    grep -v '^\s*\(#\|$\)' "$1"
+}
+
+BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev python3)
+LINUX_PACKAGES=(libevdev-dev libcli11-dev)
+WIN32_PACKAGES=(g++-mingw-w64-i686)
 WINE_PACKAGES=(wine wine32:i386 fonts-wine xvfb xauth imagemagick)
 
 # Starts Xvfb on a free display and a fresh 32-bit Wine prefix in a temporary folder;
@@ -32,8 +39,8 @@ start_wine_desktop() {
     export DISPLAY=":$n"
     WINE_TMP=$(mktemp -d /tmp/gearvane-wine.XXXXXX)
     export WINEPREFIX="$WINE_TMP/prefix" WINEARCH=win32 WINEDEBUG=-all
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    timeout 120 wineboot -i >/dev/null 2>&1
+    timeout 60 wineserver -w
 }
 
 stop_wine_desktop() {

@@ -7,7 +7,7 @@
  *   state POLL BUTTONS POV FAIL   reports from POLL on; FAIL 1 returns JOYERR_UNPLUGGED
  *                                 after writing the values anyway
  *   act POLL VERB [ARG]           done inside that poll, after the report is written
- * Every poll is logged with its QPC time, except between "log-polls off" and "log-polls on".
+ * Every poll is logged with its QPC time.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -51,7 +51,6 @@ static Act Acts[MAX_ACTS];
 static int ActCount;
 static int RefuseCapture;
 static long PollCount;
-static int QuietPolls;  /* while measuring the program's own CPU time */
 static HWND Dialog;
 static FILE *Log;
 
@@ -127,31 +126,10 @@ static void LogSnapshot(long n)
     fflush(Log);
 }
 
-static void LogCpu(long n)
-{
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    LogLine("cpu %ld t=%lld user=%llu kernel=%llu", n, Now(),
-            ((unsigned long long)user.dwHighDateTime << 32) | user.dwLowDateTime,
-            ((unsigned long long)kernel.dwHighDateTime << 32) | kernel.dwLowDateTime);
-}
-
-static void MouseClick(HWND control)
-{
-    RECT r;
-    GetWindowRect(control, &r);
-    /* Left part of the control: the radio's circle and the start of its label. */
-    SetCursorPos(r.left + 6, (r.top + r.bottom) / 2);
-    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
-    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-}
-
 static int VirtualKeyOf(const char *name)
 {
     if (strcmp(name, "Escape") == 0)
         return VK_ESCAPE;
-    if (strcmp(name, "Enter") == 0)
-        return VK_RETURN;
     return 0;
 }
 
@@ -187,30 +165,24 @@ static void Perform(long n, const Act *a)
     LogLine("act %ld %s %s t=%lld", n, a->verb, a->arg, Now());
     if (strcmp(a->verb, "click") == 0) {
         PostMessageA(control, BM_CLICK, 0, 0);
-    } else if (strcmp(a->verb, "mouse-click") == 0) {
-        MouseClick(control);
     } else if (strcmp(a->verb, "uncheck") == 0) {
         PostMessageA(control, BM_SETCHECK, BST_UNCHECKED, 0);
     } else if (strcmp(a->verb, "close-button") == 0) {
         PostMessageA(GetDlgItem(Dialog, 1001), BM_CLICK, 0, 0);
-    } else if (strcmp(a->verb, "mouse-close-button") == 0) {
-        MouseClick(GetDlgItem(Dialog, 1001));
     } else if (strcmp(a->verb, "wm-close") == 0) {
         PostMessageA(Dialog, WM_CLOSE, 0, 0);
     } else if (strcmp(a->verb, "close-box") == 0) {
         PostMessageA(Dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    } else if (strcmp(a->verb, "alt-f4") == 0) {
-        keybd_event(VK_MENU, (BYTE)MapVirtualKeyA(VK_MENU, 0), 0, 0);
-        PressKey(VK_F4);
-        keybd_event(VK_MENU, (BYTE)MapVirtualKeyA(VK_MENU, 0), KEYEVENTF_KEYUP, 0);
     } else if (strcmp(a->verb, "key") == 0) {
         PressKey(VirtualKeyOf(a->arg));
     } else if (strcmp(a->verb, "snapshot") == 0) {
         LogSnapshot(n);
-    } else if (strcmp(a->verb, "cpu") == 0) {
-        LogCpu(n);
-    } else if (strcmp(a->verb, "log-polls") == 0) {
-        QuietPolls = strcmp(a->arg, "off") == 0;
+    } else if (strcmp(a->verb, "remove") == 0) {
+        /* Windows refuses to delete a file that is still open: a missed fclose shows here. */
+        if (DeleteFileA(a->arg))
+            LogLine("file %ld remove %s -> ok", n, a->arg);
+        else
+            LogLine("file %ld remove %s -> error %lu", n, a->arg, GetLastError());
     } else if (strcmp(a->verb, "focus-target") == 0) {
         HWND target = FindWindowA("GearvaneE2ETarget", NULL);
         LogLine("focus-target found=%d ok=%d", target != NULL, target && SetForegroundWindow(target));
@@ -227,8 +199,7 @@ MMRESULT WINAPI joyGetPosEx(UINT id, JOYINFOEX *info)
     const State *s = StateAt(n);
     MMRESULT result = s->fail ? JOYERR_UNPLUGGED : JOYERR_NOERROR;
     int i;
-    if (!QuietPolls)
-        LogLine("poll %ld id=%u size=%lu flags=0x%lX t=%lld", n, id, info ? info->dwSize : 0,
+    LogLine("poll %ld id=%u size=%lu flags=0x%lX t=%lld", n, id, info ? info->dwSize : 0,
             info ? info->dwFlags : 0, Now());
     if (!info || info->dwSize != sizeof *info)
         return JOYERR_PARMS;
@@ -276,7 +247,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         LogLine("freq %lld", freq.QuadPart);
         LoadScript();
     } else if (reason == DLL_PROCESS_DETACH && Log) {
-        LogCpu(PollCount);
         LogLine("detach polls=%ld", PollCount);
         fclose(Log);
         Log = NULL;

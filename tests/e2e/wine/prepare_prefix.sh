@@ -1,8 +1,6 @@
 #!/bin/sh
-# Prepares the test desktop's Wine prefix for the end-to-end tests. $1: the measurements
-# file of an earlier run, removed.
+# Prepares the test desktop's Wine prefix for the end-to-end tests.
 set -e
-rm -f "$1"
 # No window manager runs on the test display: Wine then draws the window frames itself, so
 # the caption shows in the screenshots and hiding a window waits for no manager's answer.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
