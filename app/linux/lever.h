@@ -1,0 +1,38 @@
+// The lever: finding it among the event nodes, opening it and reading its state.
+#ifndef GEARVANE_LEVER_H
+#define GEARVANE_LEVER_H
+
+#include <string>
+#include <vector>
+
+#include "../../core/gate.h"
+#include "lever_codes.h"
+
+struct libevdev;
+
+struct Lever {
+    int fd = -1;
+    libevdev *dev = nullptr;
+    std::string path, name;
+    unsigned vendor = 0, product = 0;
+    ButtonNumbers numbers;
+    bool hasHat = false;
+};
+
+// The event nodes of /dev/input, in number order (event2 before event10).
+std::vector<std::string> EventNodes();
+
+// Opens `path` non-blocking, with kernel timestamps on CLOCK_MONOTONIC, and reads what the
+// device has. Returns 0, or an errno value (EACCES when the node may not be read).
+int OpenLever(const std::string &path, Lever *lever);
+void CloseLever(Lever *lever);
+
+// A device gearvane picks by itself: it has joystick buttons or a hat.
+bool LooksLikeLever(const Lever &lever);
+// A device a user may name: it has at least a key or a hat.
+bool HasInputs(const Lever &lever);
+
+// The lever's state as libevdev keeps it.
+Sample ReadSample(const Lever &lever);
+
+#endif
