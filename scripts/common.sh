@@ -23,7 +23,7 @@ packages_in() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev python3)
-LINUX_PACKAGES=(libevdev-dev libcli11-dev)
+LINUX_PACKAGES=(libevdev-dev libcli11-dev dpkg-dev file)
 WIN32_PACKAGES=(g++-mingw-w64-i686)
 WINE_PACKAGES=(wine wine32:i386 fonts-wine xvfb xauth imagemagick)
 
