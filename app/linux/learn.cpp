@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/epoll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -80,6 +81,9 @@ bool WriteConfig(const std::string &path, const std::string &map)
         if (key != "gate" && key != "plate")
             kept << line << "\n";
     }
+    // The folder too, as ~/.config/gearvane may not exist yet.
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
     std::string temporary = path + ".new";
     std::ofstream out(temporary);
     out << kept.str() << "gate = \"" << map << "\"\n";

@@ -61,9 +61,12 @@ int main()
     printf("On this PC, median of %d runs:\n", Runs);
     printf("  %-24s %10.3f ms\n", "key held (WAIT1)", hold);
     printf("  %-24s %10.3f ms\n", "pause between (WAIT2)", pause);
-    for (int gears : {1, 3, 8})
-        printf("  shift of %d gear%s %*s %10.3f ms, plus the time to send %d key events\n", gears,
-               gears > 1 ? "s" : " ", 11, "", gears * hold + (gears - 1) * pause, 2 * gears);
+    for (int gears : {1, 3, 8}) {
+        char label[32];
+        snprintf(label, sizeof label, "shift of %d gear%s", gears, gears > 1 ? "s" : "");
+        printf("  %-24s %10.3f ms, and the time to send %d key events\n", label, gears * hold + (gears - 1) * pause,
+               2 * gears);
+    }
 
     Runs = MAX_RUNS;
     double perMs = CalibrationSpin / SpinMilliseconds(CalibrationSpin);
