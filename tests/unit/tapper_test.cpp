@@ -4,186 +4,102 @@
 
 #include <stdint.h>
 
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "core/tapper.h"
 
 namespace {
 
-using Trace = std::vector<std::string>;
-
-// Drives a Tapper like a front end with a timer would, and records "TIME KEY EDGE" lines.
-struct Rig {
+// Runs `events` ("TIME GEAR" with a gear of 1..7, R or N; "TIME x GEAR" for a reset held
+// with it; "TIME stop") on a Tapper with hold and gap 40, firing its timer when due, and
+// writes what it sends: "TIME U" up-key down, "TIME u" up-key up, D and d for the down key.
+std::string Trace(const std::string &events, int32_t *assumed, int64_t hold = 40, int64_t gap = 40)
+{
     Tapper t;
-    Trace trace;
-
-    explicit Rig(int64_t hold = 40, int64_t gap = 40) { TapperStart(&t, {hold, gap}); }
-
-    void Send(int64_t now, TapActions a)
-    {
+    TapperStart(&t, {hold, gap});
+    std::ostringstream trace;
+    auto send = [&](int64_t now, TapActions a) {
         if (a.release)
-            trace.push_back(std::to_string(now) + (a.release > 0 ? " up" : " down") + " released");
+            trace << now << (a.release > 0 ? " u " : " d ");
         if (a.press)
-            trace.push_back(std::to_string(now) + (a.press > 0 ? " up" : " down") + " pressed");
-    }
-    // Fires the timer at every due time up to `until`.
-    void RunUntil(int64_t until)
-    {
+            trace << now << (a.press > 0 ? " U " : " D ");
+    };
+    auto runUntil = [&](int64_t until) {
         for (int64_t due; (due = TapperDue(&t)) >= 0 && due <= until;)
-            Send(due, TapperTimer(&t, due));
+            send(due, TapperTimer(&t, due));
+    };
+    std::istringstream in(events);
+    int64_t now;
+    std::string word;
+    while (in >> now >> word) {
+        runUntil(now);
+        bool reset = word == "x";
+        if (reset)
+            in >> word;
+        if (word == "stop") {
+            send(now, TapperStop(&t, now));
+            continue;
+        }
+        int32_t gear = word == "R" ? -1 : word == "N" ? 0 : std::stoi(word);
+        send(now, TapperLever(&t, now, gear, reset));
     }
-    void Lever(int64_t now, int32_t gear, bool reset = false)
-    {
-        RunUntil(now);
-        Send(now, TapperLever(&t, now, gear, reset));
-    }
-    void Stop(int64_t now)
-    {
-        RunUntil(now);
-        Send(now, TapperStop(&t, now));
-    }
-    Trace Take(int64_t until = INT64_MAX / 2)
-    {
-        RunUntil(until);
-        Trace taken;
-        taken.swap(trace);
-        return taken;
-    }
+    runUntil(INT64_MAX / 2);
+    *assumed = t.assumed;
+    std::string s = trace.str();
+    return s.empty() ? s : s.substr(0, s.size() - 1);
+}
+
+struct TraceCase {
+    const char *name;
+    const char *events;
+    const char *trace;
+    int32_t assumed;
 };
 
-// `count` taps of one key from `start`, hold and gap 40.
-Trace Taps(int64_t start, const char *key, int count)
+const TraceCase TraceCases[] = {
+    {"ThreeUpHoldAndGapApart", "0 3  500 3", "0 U 40 u 80 U 120 u 160 U 200 u", 3},
+    {"ReverseToSeventhIsEightTaps", "0 R  200 7",
+     "0 D 40 d 200 U 240 u 280 U 320 u 360 U 400 u 440 U 480 u 520 U 560 u 600 U 640 u 680 U 720 u 760 U 800 u", 7},
+    {"LeverMovingOnStopsAtTheNewGear", "0 5  90 2", "0 U 40 u 80 U 120 u", 2},
+    {"LeverMovingBackTurnsAround", "0 6  50 R", "0 U 40 u 80 D 120 d 160 D 200 d", -1},
+    {"NeutralDoesNotStopAChange", "0 3  10 N", "0 U 40 u 80 U 120 u 160 U 200 u", 3},
+    {"NeutralThenTheSameGearSendsNothing", "0 1  100 N  200 1", "0 U 40 u", 1},
+    {"ResetDuringATapCountsWhenItEnds", "0 2  20 x N  500 2", "0 U 40 u 500 U 540 u 580 U 620 u", 2},
+    {"ResetWithAGearShiftsFromNeutral", "0 1  100 x 2", "0 U 40 u 100 U 140 u 180 U 220 u", 2},
+    {"ResetCountsWhenPressedNotWhileHeld", "0 x N  10 x 3  500 x 3", "10 U 50 u 90 U 130 u 170 U 210 u", 3},
+    {"StopReleasesAtOnceAndTheTapCounts", "0 3  100 stop  1000 3", "0 U 40 u 80 U 100 u 1000 U 1040 u", 3},
+    {"StopThenNothingUntilTheLeverMoves", "0 3  100 stop", "0 U 40 u 80 U 100 u", 2},
+    {"GapAlsoSeparatesTwoChanges", "0 1  50 2", "0 U 40 u 80 U 120 u", 2},
+};
+
+void PrintTo(const TraceCase &c, std::ostream *os)
 {
-    Trace trace;
-    for (int i = 0; i < count; i++) {
-        trace.push_back(std::to_string(start + 80 * i) + " " + key + " pressed");
-        trace.push_back(std::to_string(start + 80 * i + 40) + " " + key + " released");
-    }
-    return trace;
+    *os << c.name;
 }
 
-TEST(Tapper, ChangeOfThreeGearsIsThreeTapsHoldAndGapApart)
+class Traces : public testing::TestWithParam<TraceCase> {};
+
+TEST_P(Traces, SendsExactlyThis)
 {
-    Rig r;
-    r.Lever(0, 3);
-    EXPECT_EQ(r.Take(), Taps(0, "up", 3));
-    EXPECT_EQ(r.t.assumed, 3);
-    r.Lever(500, 3);
-    EXPECT_EQ(r.Take(), Trace{});
+    int32_t assumed;
+    EXPECT_EQ(Trace(GetParam().events, &assumed), GetParam().trace);
+    EXPECT_EQ(assumed, GetParam().assumed);
 }
 
-TEST(Tapper, LeverMovingOnRetargetsFromWhereTheTapsPutTheGame)
-{
-    Rig r;
-    r.Lever(0, 5);
-    r.Lever(90, 2);  // the second tap is down: it ends, then no more
-    EXPECT_EQ(r.Take(), Taps(0, "up", 2));
-    EXPECT_EQ(r.t.assumed, 2);
+INSTANTIATE_TEST_SUITE_P(Tapper, Traces, testing::ValuesIn(TraceCases),
+                         [](const testing::TestParamInfo<TraceCase> &info) { return info.param.name; });
 
-    r.Lever(1000, 6);
-    r.Lever(1050, -1);  // in the gap after 3rd: down from 3 to reverse
-    Trace expected = Taps(1000, "up", 1);
-    Trace down = Taps(1080, "down", 4);
-    expected.insert(expected.end(), down.begin(), down.end());
-    EXPECT_EQ(r.Take(), expected);
-    EXPECT_EQ(r.t.assumed, -1);
-}
-
-TEST(Tapper, NeutralDoesNotStopAChangeAndSendsNothing)
+TEST(Tapper, ZeroGapPressesRightAfterTheReleaseAndEarlyTimersDoNothing)
 {
-    Rig r;
-    r.Lever(0, 3);
-    r.Lever(10, 0);
-    EXPECT_EQ(r.Take(), Taps(0, "up", 3));
-    r.Lever(1000, 0);
-    r.Lever(1100, 3);
-    EXPECT_EQ(r.Take(), Trace{});
-    r.Lever(1200, 5);
-    EXPECT_EQ(r.Take(), Taps(1200, "up", 2));
-}
-
-TEST(Tapper, ResetDuringATapTakesEffectWhenTheTapEnds)
-{
-    Rig r;
-    r.Lever(0, 4);
-    r.Take();
-    r.Lever(1000, 6);
-    r.Lever(1020, 0, true);  // the game is in neutral now; the tap under way still counts
-    EXPECT_EQ(r.Take(), Taps(1000, "up", 1));
-    EXPECT_EQ(r.t.assumed, 0);
-    r.Lever(2000, 2);
-    EXPECT_EQ(r.Take(), Taps(2000, "up", 2));  // from neutral, not down from 5
-}
-
-TEST(Tapper, ResetWithAGearShiftsFromNeutralToIt)
-{
-    Rig r;
-    r.Lever(0, 4);
-    r.Take();
-    r.Lever(1000, 2, true);
-    EXPECT_EQ(r.Take(), Taps(1000, "up", 2));
-    r.Lever(2000, 6);
-    r.Lever(2010, 3, true);  // during a tap: it ends, then from neutral to 3rd
-    Trace expected = Taps(2000, "up", 1);
-    Trace up = Taps(2080, "up", 3);
-    expected.insert(expected.end(), up.begin(), up.end());
-    EXPECT_EQ(r.Take(), expected);
-    EXPECT_EQ(r.t.assumed, 3);
-}
-
-TEST(Tapper, ResetCountsWhenPressedNotWhileHeld)
-{
-    Rig r;
-    r.Lever(0, 0, true);
-    r.Lever(10, 3, true);  // still held: no second reset
-    EXPECT_EQ(r.Take(), Taps(10, "up", 3));
-    r.Lever(1000, 3, true);  // another event while held, say from a wheel on the same device
-    EXPECT_EQ(r.Take(), Trace{});
-    EXPECT_EQ(r.t.assumed, 3);
-    r.Lever(1100, 0, false);
-    r.Lever(1200, 0, true);
-    EXPECT_EQ(r.t.assumed, 0);
-}
-
-TEST(Tapper, StopReleasesTheKeyAtOnceAndTheTapCounts)
-{
-    Rig r;
-    r.Lever(0, 3);
-    r.Stop(100);  // the second tap is down
-    EXPECT_EQ(r.Take(), (Trace{"0 up pressed", "40 up released", "80 up pressed", "100 up released"}));
-    EXPECT_EQ(r.t.assumed, 2);
-    // Back again with the lever still in 3rd: the game is taken there from 2nd.
-    r.Lever(1000, 3);
-    EXPECT_EQ(r.Take(), Taps(1000, "up", 1));
-}
-
-TEST(Tapper, GapAlsoSeparatesTwoChanges)
-{
-    Rig r;
-    r.Lever(0, 1);
-    r.Lever(50, 2);
-    EXPECT_EQ(r.Take(), Taps(0, "up", 2));
-}
-
-TEST(Tapper, ZeroGapPressesRightAfterTheRelease)
-{
-    Rig r(10, 0);
-    r.Lever(0, -1);
-    EXPECT_EQ(r.Take(), (Trace{"0 down pressed", "10 down released"}));
-    r.Lever(100, 1);
-    EXPECT_EQ(r.Take(), (Trace{"100 up pressed", "110 up released", "110 up pressed", "120 up released"}));
-}
-
-TEST(Tapper, EarlyTimerDoesNothing)
-{
-    Rig r;
-    r.Lever(0, 2);
-    r.Take(0);
-    TapActions a = TapperTimer(&r.t, 39);
-    EXPECT_EQ(a.release, 0);
-    EXPECT_EQ(a.press, 0);
-    EXPECT_EQ(TapperDue(&r.t), 40);
+    int32_t assumed;
+    EXPECT_EQ(Trace("0 2", &assumed, 10, 0), "0 U 10 u 10 U 20 u");
+    Tapper t;
+    TapperStart(&t, {40, 40});
+    TapperLever(&t, 0, 2, false);
+    TapActions a = TapperTimer(&t, 39);
+    EXPECT_EQ(a.release | a.press, 0);
+    EXPECT_EQ(TapperDue(&t), 40);
 }
 
 // splitmix64, so that a seed gives the same run everywhere.
@@ -213,43 +129,39 @@ TEST(Tapper, RandomRunKeepsTheRules)
         int64_t now = 0, downAt = -1, upAt = -gap;
         int32_t down = 0, net = 0;
         bool resetHeld = false, resetOnRelease = false;
-        auto check = [&](TapActions a, bool stopping) {
+        auto check = [&](int64_t at, TapActions a, bool stopping) {
             if (a.release) {
-                ASSERT_EQ(a.release, down) << "run " << run << " at " << now;
+                ASSERT_EQ(a.release, down) << "run " << run << " at " << at;
                 if (!stopping) {
-                    ASSERT_EQ(now - downAt, hold) << "run " << run;
+                    ASSERT_EQ(at - downAt, hold) << "run " << run;
                 }
-                net += down;
+                net = resetOnRelease ? 0 : net + down;
                 down = 0;
-                upAt = now;
-                if (resetOnRelease)
-                    net = 0;
+                upAt = at;
                 resetOnRelease = false;
             }
             if (a.press) {
-                ASSERT_EQ(down, 0) << "run " << run << " at " << now;
-                ASSERT_GE(now - upAt, gap) << "run " << run;
+                ASSERT_EQ(down, 0) << "run " << run << " at " << at;
+                ASSERT_GE(at - upAt, gap) << "run " << run;
                 down = a.press;
-                downAt = now;
+                downAt = at;
             }
-            ASSERT_EQ(t.assumed, net) << "run " << run << " at " << now;
+            ASSERT_EQ(t.assumed, net) << "run " << run << " at " << at;
+        };
+        auto runUntil = [&](int64_t until) {
+            for (int64_t due; (due = TapperDue(&t)) >= 0 && due <= until;)
+                check(due, TapperTimer(&t, due), false);
         };
         for (int step = 0; step < 300; step++) {
             now += random.Below(4) == 0 ? random.Below(200) : random.Below(15);
-            for (int64_t due; (due = TapperDue(&t)) >= 0 && due <= now;) {
-                int64_t was = now;
-                now = due;
-                check(TapperTimer(&t, due), false);
-                now = was;
-            }
+            runUntil(now);
             uint32_t roll = random.Below(100);
             if (roll < 3) {
-                check(TapperStop(&t, now), true);
+                check(now, TapperStop(&t, now), true);
                 resetHeld = false;
                 continue;
             }
             bool reset = roll < 10 ? !resetHeld : resetHeld && roll < 60;
-            int32_t gear = static_cast<int32_t>(random.Below(9)) - 1;
             if (reset && !resetHeld) {
                 if (down)
                     resetOnRelease = true;
@@ -257,14 +169,11 @@ TEST(Tapper, RandomRunKeepsTheRules)
                     net = 0;
             }
             resetHeld = reset;
-            check(TapperLever(&t, now, gear, reset), false);
+            check(now, TapperLever(&t, now, static_cast<int32_t>(random.Below(9)) - 1, reset), false);
         }
         now += 1000;
-        check(TapperLever(&t, now, 4, false), false);
-        for (int64_t due; (due = TapperDue(&t)) >= 0;) {
-            now = due;
-            check(TapperTimer(&t, due), false);
-        }
+        check(now, TapperLever(&t, now, 4, false), false);
+        runUntil(INT64_MAX / 2);
         ASSERT_EQ(net, 4) << "run " << run;
         ASSERT_EQ(down, 0) << "run " << run;
     }
