@@ -78,6 +78,14 @@ TapActions TapperStop(Tapper *t, int64_t now)
     return a;
 }
 
+void TapperSent(Tapper *t, int64_t now)
+{
+    if (t->phase == TAP_HOLDING)
+        t->due = now + t->timing.hold;
+    else if (t->phase == TAP_GAP)
+        t->due = now + t->timing.gap;
+}
+
 int64_t TapperDue(const Tapper *t)
 {
     return t->phase == TAP_IDLE ? -1 : t->due;

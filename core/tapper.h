@@ -47,6 +47,11 @@ TapActions TapperTimer(Tapper *t, int64_t now);
 // engages a gear again.
 TapActions TapperStop(Tapper *t, int64_t now);
 
+// The key events of the last call went out at `now`: the hold or the gap that they began is
+// timed from then, so that a front end held up between its clock and its write still holds
+// each key, and pauses between taps, for the full time. Call it only after sending some.
+void TapperSent(Tapper *t, int64_t now);
+
 // When TapperTimer must be called next, or -1 when nothing is due.
 int64_t TapperDue(const Tapper *t);
 

@@ -57,6 +57,10 @@ int OpenLever(const std::string &path, Lever *lever)
     lever->vendor = libevdev_get_id_vendor(dev);
     lever->product = libevdev_get_id_product(dev);
     NumberButtons([dev](int code) { return libevdev_has_event_code(dev, EV_KEY, code) == 1; }, &lever->numbers);
+    lever->keys.clear();
+    for (int code = 0; code < KEY_CNT; code++)
+        if (lever->numbers.of[code])
+            lever->keys.push_back(code);
     lever->hasHat = libevdev_has_event_code(dev, EV_ABS, ABS_HAT0X) || libevdev_has_event_code(dev, EV_ABS, ABS_HAT0Y);
     return 0;
 }
@@ -75,8 +79,8 @@ bool LooksLikeLever(const Lever &lever)
 {
     if (lever.hasHat)
         return true;
-    for (int code = 0; code < KEY_CNT; code++)
-        if (lever.numbers.of[code] && IsLeverButton(code))
+    for (int code : lever.keys)
+        if (IsLeverButton(code))
             return true;
     return false;
 }
@@ -89,8 +93,8 @@ bool HasInputs(const Lever &lever)
 Sample ReadSample(const Lever &lever)
 {
     Sample sample = {};
-    for (int code = 0; code < KEY_CNT; code++)
-        if (lever.numbers.of[code] && libevdev_get_event_value(lever.dev, EV_KEY, code))
+    for (int code : lever.keys)
+        if (libevdev_get_event_value(lever.dev, EV_KEY, code))
             SetButton(&sample, lever.numbers.of[code], true);
     sample.hat = lever.hasHat ? HatAngle(libevdev_get_event_value(lever.dev, EV_ABS, ABS_HAT0X),
                                          libevdev_get_event_value(lever.dev, EV_ABS, ABS_HAT0Y))

@@ -16,6 +16,7 @@ struct Lever {
     std::string path, name;
     unsigned vendor = 0, product = 0;
     ButtonNumbers numbers;
+    std::vector<int> keys;  // the key codes it has, so that reading its state skips the rest
     bool hasHat = false;
 };
 

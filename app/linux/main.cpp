@@ -29,7 +29,7 @@ enum Source : uint32_t { SRC_LEVER, SRC_WATCH, SRC_RETRY, SRC_TAP, SRC_SIGNALS, 
 
 // How often, and how far apart, a node that appeared is tried again while udev may still
 // be setting its permissions.
-enum { RETRIES = 20, RETRY_MS = 100 };
+enum { RETRIES = 20, RETRY_MS = 100, KEYBOARD_SETTLE_MS = 250 };
 
 struct Gearvane {
     std::vector<std::string> args;
@@ -152,19 +152,23 @@ void Perform(Gearvane &g, TapActions a, int64_t now)
     }
     if (a.press)
         SendKeyEvent(g, a.press, true, now);
+    if (a.release || a.press)
+        TapperSent(&g.tapper, Now());
     ArmAt(g.tapTimer, TapperDue(&g.tapper));
 }
 
-// The lever's decoded state, at `now`.
-void Engage(Gearvane &g, Decoded d, int64_t now)
+// The lever's decoded state. The key goes out before any status line, and its hold is timed
+// from the moment it is sent, not from when the lever's events were read.
+void Engage(Gearvane &g, Decoded d)
 {
     const Settings &s = g.settings;
+    int64_t now = Now();
     int32_t gear = CapGear(d.gear, s.maxGear);
     bool resetPressed = d.reset && !g.tapper.resetHeld;
     int32_t before = g.tapper.target;
     // Where the game will be when the next tap starts: a reset puts it in neutral.
     int32_t from = resetPressed ? GEAR_NONE : TapperLanding(&g.tapper);
-    TapActions a = TapperLever(&g.tapper, now, gear, d.reset);
+    Perform(g, TapperLever(&g.tapper, now, gear, d.reset), now);
     if (resetPressed)
         Status(g, "reset: the game is taken to be in neutral");
     int32_t target = g.tapper.target;
@@ -173,12 +177,11 @@ void Engage(Gearvane &g, Decoded d, int64_t now)
         Status(g, "%s -> %s: %d x %s", GearName(from).c_str(), GearName(target).c_str(), taps > 0 ? taps : -taps,
                (taps > 0 ? s.upKey : s.downKey).c_str());
     }
-    Perform(g, a, now);
 }
 
-void DecodeLever(Gearvane &g, int64_t now)
+void DecodeLever(Gearvane &g)
 {
-    Engage(g, DecodeGate(g.settings.map, ReadSample(g.lever)), now);
+    Engage(g, DecodeGate(g.settings.map, ReadSample(g.lever)));
 }
 
 // Waiting for a lever: inotify on /dev/input (or on /dev until it has an input folder).
@@ -208,7 +211,7 @@ bool Wanted(const Gearvane &g, const Lever &lever)
     return name.find(part) != std::string::npos && HasInputs(lever);
 }
 
-void Attach(Gearvane &g, int64_t now)
+void Attach(Gearvane &g)
 {
     StopWaiting(g);
     g.leverOpen = true;
@@ -217,12 +220,12 @@ void Attach(Gearvane &g, int64_t now)
         Fail("cannot grab %s; the game sees the lever too", g.lever.path.c_str());
     Watch(g, g.lever.fd, SRC_LEVER);
     Status(g, "lever: %s (%s)", g.lever.path.c_str(), g.lever.name.c_str());
-    DecodeLever(g, now);
+    DecodeLever(g);
 }
 
 // Tries the nodes that may be the lever. Returns 1 when one was attached, -1 after a fatal
 // error (a named node that exists but cannot be read, at start-up), 0 otherwise.
-int Scan(Gearvane &g, int64_t now, int *unreadable)
+int Scan(Gearvane &g, int *unreadable)
 {
     const std::string &want = g.settings.device;
     std::vector<std::string> nodes;
@@ -250,7 +253,7 @@ int Scan(Gearvane &g, int64_t now, int *unreadable)
             continue;
         if (Wanted(g, lever)) {
             g.lever = lever;
-            Attach(g, now);
+            Attach(g);
             return 1;
         }
         CloseLever(&lever);
@@ -259,7 +262,7 @@ int Scan(Gearvane &g, int64_t now, int *unreadable)
 }
 
 // Returns false after a fatal error.
-bool StartWaiting(Gearvane &g, int64_t now)
+bool StartWaiting(Gearvane &g)
 {
     g.watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     // The watch first and the scan after it, so that no node can appear unseen in between.
@@ -267,7 +270,7 @@ bool StartWaiting(Gearvane &g, int64_t now)
         inotify_add_watch(g.watch, "/dev", IN_CREATE | IN_MOVED_TO);
     Watch(g, g.watch, SRC_WATCH);
     int unreadable = 0;
-    int found = Scan(g, now, &unreadable);
+    int found = Scan(g, &unreadable);
     if (found < 0)
         return false;
     if (found == 0 && g.starting) {
@@ -297,21 +300,26 @@ void OnWatch(Gearvane &g, int64_t now)
     if (folder)
         inotify_add_watch(g.watch, "/dev/input", IN_CREATE | IN_ATTRIB | IN_MOVED_TO);
     int unreadable = 0;
-    if (look && Scan(g, now, &unreadable) == 0) {
+    if (look && Scan(g, &unreadable) == 0) {
         // A new node may not be readable yet: udev sets its permissions a moment later.
         g.retriesLeft = RETRIES;
         ArmAt(g.retryTimer, now + RETRY_MS * 1000);
     }
 }
 
-void OnRetry(Gearvane &g, int64_t now)
+// Returns false after a fatal error.
+bool OnRetry(Gearvane &g, int64_t now)
 {
     Drain(g.retryTimer);
-    if (g.leverOpen || g.watch < 0)
-        return;
+    if (g.starting) {
+        bool started = StartWaiting(g);
+        g.starting = false;
+        return started;
+    }
     int unreadable = 0;
-    if (Scan(g, now, &unreadable) == 0 && --g.retriesLeft > 0)
+    if (!g.leverOpen && g.watch >= 0 && Scan(g, &unreadable) == 0 && --g.retriesLeft > 0)
         ArmAt(g.retryTimer, now + RETRY_MS * 1000);
+    return true;
 }
 
 void Unplug(Gearvane &g, int64_t now)
@@ -321,7 +329,7 @@ void Unplug(Gearvane &g, int64_t now)
     CloseLever(&g.lever);
     g.leverOpen = false;
     Status(g, "lever unplugged; waiting for it");
-    StartWaiting(g, now);
+    StartWaiting(g);
 }
 
 void OnLever(Gearvane &g, uint32_t events, int64_t now)
@@ -351,20 +359,20 @@ void OnLever(Gearvane &g, uint32_t events, int64_t now)
         if (ev.type == EV_KEY || (ev.type == EV_ABS && (ev.code == ABS_HAT0X || ev.code == ABS_HAT0Y)))
             dirty = true;
         if (ev.type == EV_SYN && ev.code == SYN_REPORT && dirty && !dropped) {
-            DecodeLever(g, now);
+            DecodeLever(g);
             dirty = false;
         }
     }
     if (dropped) {
         Status(g, "lever events dropped; state read again");
-        DecodeLever(g, now);
+        DecodeLever(g);
     }
     if (events & (EPOLLHUP | EPOLLERR))
         Unplug(g, now);
 }
 
 // --simulate: a lever position per line of standard input.
-void SimulateLine(Gearvane &g, std::string line, int64_t now)
+void SimulateLine(Gearvane &g, std::string line)
 {
     g.inputNumber++;
     while (!line.empty() && isspace(static_cast<unsigned char>(line.back())))
@@ -385,17 +393,17 @@ void SimulateLine(Gearvane &g, std::string line, int64_t now)
         return;
     }
     g.simulated = d;
-    Engage(g, d, now);
+    Engage(g, d);
 }
 
-void OnInput(Gearvane &g, int64_t now)
+void OnInput(Gearvane &g)
 {
     char buffer[4096];
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n <= 0) {
         if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             if (!g.inputLine.empty())
-                SimulateLine(g, g.inputLine, now);
+                SimulateLine(g, g.inputLine);
             g.inputLine.clear();
             g.inputDone = true;
             epoll_ctl(g.epoll, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
@@ -407,7 +415,7 @@ void OnInput(Gearvane &g, int64_t now)
     while ((end = g.inputLine.find('\n')) != std::string::npos) {
         std::string line = g.inputLine.substr(0, end);
         g.inputLine.erase(0, end + 1);
-        SimulateLine(g, line, now);
+        SimulateLine(g, line);
     }
 }
 
@@ -416,7 +424,7 @@ bool Finished(const Gearvane &g)
     return g.inputDone && g.tapper.phase != TAP_HOLDING && TapsBetween(g.tapper.assumed, g.tapper.target) == 0;
 }
 
-void Reload(Gearvane &g, int64_t now)
+void Reload(Gearvane &g)
 {
     Settings fresh;
     std::string error, out;
@@ -442,9 +450,9 @@ void Reload(Gearvane &g, int64_t now)
     }
     // As a click in the Windows dialog: the lever's position is decoded again at once.
     if (g.leverOpen)
-        DecodeLever(g, now);
+        DecodeLever(g);
     else if (s.mode == MODE_SIMULATE)
-        Engage(g, g.simulated, now);
+        Engage(g, g.simulated);
 }
 
 // Returns the exit status.
@@ -482,7 +490,7 @@ int Run(Gearvane &g)
         // when epoll says it is ready. A regular file cannot be polled, and never blocks.
         if (epoll_ctl(g.epoll, EPOLL_CTL_ADD, STDIN_FILENO, &ev) < 0) {
             while (!g.inputDone)
-                OnInput(g, Now());
+                OnInput(g);
         }
     } else {
         std::string error;
@@ -490,12 +498,10 @@ int Run(Gearvane &g)
             Fail("%s", error.c_str());
             return 1;
         }
-        if (!StartWaiting(g, g.start)) {
-            DestroyKeyboard(&g.keyboard);
-            return 1;
-        }
+        // The desktop opens a new keyboard a moment after it appears: a lever that is
+        // already in gear must not be shifted into before that.
+        ArmAt(g.retryTimer, g.start + KEYBOARD_SETTLE_MS * 1000);
     }
-    g.starting = false;
 
     int status = -1;
     while (status < 0 && !(s.mode == MODE_SIMULATE && Finished(g))) {
@@ -517,20 +523,21 @@ int Run(Gearvane &g)
                     OnWatch(g, now);
                 break;
             case SRC_RETRY:
-                OnRetry(g, now);
+                if (!OnRetry(g, now))
+                    status = 1;
                 break;
             case SRC_TAP:
                 Drain(g.tapTimer);
                 Perform(g, TapperTimer(&g.tapper, now), now);
                 break;
             case SRC_STDIN:
-                OnInput(g, now);
+                OnInput(g);
                 break;
             case SRC_SIGNALS: {
                 signalfd_siginfo info;
                 while (read(g.signals, &info, sizeof info) == sizeof info) {
                     if (info.ssi_signo == SIGHUP) {
-                        Reload(g, now);
+                        Reload(g);
                     } else {
                         // Never leave a key down: release it, then go.
                         Perform(g, TapperStop(&g.tapper, now), now);

@@ -102,6 +102,19 @@ TEST(Tapper, ZeroGapPressesRightAfterTheReleaseAndEarlyTimersDoNothing)
     EXPECT_EQ(TapperDue(&t), 40);
 }
 
+TEST(Tapper, HoldAndGapAreTimedFromWhenTheKeysWentOut)
+{
+    Tapper t;
+    TapperStart(&t, {40, 20});
+    TapperLever(&t, 0, 2, false);
+    TapperSent(&t, 7);  // the key-down was written late
+    EXPECT_EQ(TapperDue(&t), 47);
+    TapActions a = TapperTimer(&t, 47);
+    EXPECT_EQ(a.release, 1);
+    TapperSent(&t, 50);
+    EXPECT_EQ(TapperDue(&t), 70);
+}
+
 // splitmix64, so that a seed gives the same run everywhere.
 struct Random {
     uint64_t state;
