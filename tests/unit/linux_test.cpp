@@ -86,36 +86,6 @@ protected:
     }
 };
 
-TEST_F(Options, UsageErrorsNameTheOption)
-{
-    const struct {
-        std::vector<std::string> args;
-        const char *says;
-    } cases[] = {
-        {{"--max-gear", "8"}, "--max-gear"},
-        {{"--max-gear", "3"}, "--max-gear"},
-        {{"--max-gear", "six"}, "--max-gear"},
-        {{"--hold-ms", "0"}, "--hold-ms"},
-        {{"--hold-ms", "1001"}, "--hold-ms"},
-        {{"--gap-ms", "-1"}, "--gap-ms"},
-        {{"--plate", "h"}, "--plate"},
-        {{"--gate", "1=13,8=14"}, "--gate"},
-        {{"--gate", ""}, "--gate"},
-        {{"--up-key", "PAGEUP"}, "--up-key"},
-        {{"--down-key", "KEY_NOPE"}, "--down-key"},
-        {{"--up-key", "KEY_E", "--down-key", "KEY_E"}, "different"},
-        {{"--plate", "nascar", "--gate", "1=13"}, "--plate and --gate"},
-        {{"--frobnicate"}, "--frobnicate"},
-        {{"--learn", "--simulate"}, "exclude"},
-        {{"--config", "/nonexistent/gearvane.conf"}, "no such file"},
-    };
-    for (const auto &c : cases) {
-        Load l = Run(c.args);
-        EXPECT_EQ(l.status, EXIT_USAGE) << c.args[0];
-        EXPECT_NE(l.error.find(c.says), std::string::npos) << c.args[0] << ": " << l.error;
-    }
-}
-
 TEST_F(Options, DefaultsWithoutAConfigFile)
 {
     Load l = Run({});
