@@ -38,6 +38,8 @@ bool CreateKeyboard(int up, int down, Keyboard *k, std::string *error)
     k->dev = dev;
     k->uinput = uinput;
     k->fd = fd;
+    const char *node = libevdev_uinput_get_devnode(uinput);
+    k->node = node ? node : "";
     return true;
 }
 

@@ -11,6 +11,7 @@ struct Keyboard {
     libevdev *dev = nullptr;
     libevdev_uinput *uinput = nullptr;
     int fd = -1;
+    std::string node;  // its own event node, which the search for the lever skips
 };
 
 // Creates "gearvane virtual keyboard" with keys `up` and `down`. On failure returns false

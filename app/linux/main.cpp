@@ -237,6 +237,8 @@ int Scan(Gearvane &g, int *unreadable)
         nodes = EventNodes();
     }
     for (const std::string &node : nodes) {
+        if (node == g.keyboard.node)
+            continue;
         Lever lever;
         int rc = OpenLever(node, &lever);
         if (rc == EACCES || rc == EPERM) {
@@ -275,8 +277,8 @@ bool StartWaiting(Gearvane &g)
         return false;
     if (found == 0 && g.starting) {
         if (unreadable)
-            Status(g, "waiting for a lever (%d event nodes could not be read: is the user in the 'input' group?)",
-                   unreadable);
+            Status(g, "waiting for a lever (%d event node%s could not be read: is the user in the 'input' group?)",
+                   unreadable, unreadable > 1 ? "s" : "");
         else
             Status(g, "waiting for a lever");
     }
@@ -572,7 +574,8 @@ int ListDevices()
         CloseLever(&lever);
     }
     if (unreadable)
-        fprintf(stderr, "%d event nodes could not be read: is the user in the 'input' group?\n", unreadable);
+        fprintf(stderr, "%d event node%s could not be read: is the user in the 'input' group?\n", unreadable,
+                unreadable > 1 ? "s" : "");
     return 0;
 }
 

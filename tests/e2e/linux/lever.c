@@ -20,7 +20,8 @@
  *   start                         creates the lever (and the decoy); `spawn` starts the program
  *   step N                        marks the start of a step in the log
  *   set BUTTONS HX HY AXIS | unplug | plug | drop BUTTONS HX HY AXIS FOREIGN TOGGLES |
- *   signal NUM | copy SRC DST | stdin TEXT | eof | pause MS | sample (the program's costs)
+ *   signal NUM | copy SRC DST | chmod MODE PATH|lever | stdin TEXT | eof | pause MS |
+ *   sample (the program's costs)
  *   wait count N | wait net N | wait down N | wait up N | wait exit
  *   end                           waits for the program's exit, kills it after `timeout`
  */
@@ -38,6 +39,7 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -781,6 +783,12 @@ static void Run(char *line)
             kill(Child, atoi(words[1]));
     } else if (strcmp(c, "copy") == 0)
         CopyFile(words[1], words[2]);
+    else if (strcmp(c, "chmod") == 0) {
+        /* "lever" is the lever's node: udev on a desktop sets its permissions late. */
+        const char *path = strcmp(words[2], "lever") == 0 && Lever ? libevdev_uinput_get_devnode(Lever) : words[2];
+        if (!path || chmod(path, (mode_t)strtol(words[1], NULL, 8)) < 0)
+            Fail("chmod %s %s: %s", words[1], words[2], strerror(errno));
+    }
     else if (strcmp(c, "stdin") == 0) {
         char text[LINE];
         int n = snprintf(text, sizeof text, "%s\n", Rest(line, 1));

@@ -16,7 +16,8 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   config: "max-gear = 5\\n"        the default config file ($XDG_CONFIG_HOME/gearvane/gearvane.conf)
   file NAME: "..."                a file in the program's working folder
   lever: absent                   no lever at start;  decoy: NAME  another joystick, created first
-  uinput: not loaded              runs before uinput.ko is loaded;  user: UID  runs the program as UID
+  uinput: not loaded              runs before uinput.ko is loaded (or: writable, for any user);
+  user: UID                       runs the program as UID
   settle: MS                      quiet time after each step's expected events (default 300)
   timing compare args: ...        runs again with these arguments: holds and gaps must grow
   random: N                       N random lever steps, numbered 1000 on, among the controller's;
@@ -27,10 +28,10 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                                   any mix; it holds from that step on), unplug, replug [POSITION],
                                   dropped POSITION (moved while the program is stopped, with a
                                   burst that overflows its queue), signal TERM|HUP|INT,
-                                  config "TEXT", stdin TEXT, stdin end. A step starts once the
-                                  last one's expected key lines have come and it stayed quiet
-                                  for `settle`, or, with `after`, at the K-th key-down or key-up
-                                  of the last step
+                                  config "TEXT", chmod MODE lever, stdin TEXT, stdin end. A
+                                  step starts once the last one's expected key lines have come
+                                  and it stayed quiet for `settle`, or, with `after`, at the
+                                  K-th key-down or key-up of the last step
   keys:                           STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY...
                                   (the virtual keyboard appeared with these keys), STEP keyboard
                                   gone, STEP stdout TEXT; with --simulate the program's output
@@ -122,6 +123,8 @@ class Step:
         if what == "config":
             text = line.split("config", 1)[1].strip()
             return cls(number, trigger, "config", ast.literal_eval(text))
+        if what == "chmod":
+            return cls(number, trigger, "chmod", " ".join(rest[1:3]))
         if what == "stdin":
             text = line.split("stdin", 1)[1].strip()
             return cls(number, trigger, "eof" if text == "end" else "stdin", text)
@@ -291,6 +294,8 @@ def plan(scn, tag, args, steps, nets=None):
         lines += [f"program {GUEST}/bin/gearvane"] + [f"arg {a}" for a in args]
     if "config" in scn.settings:
         lines.append(f"copy {GUEST}/s/{scn.name}/config {work}/xdg/gearvane/gearvane.conf")
+    if scn.settings.get("uinput") == "writable":
+        lines.append("chmod 0666 /dev/uinput")
     counts = expected_counts(scn.keys())
     lines += ["start", "step 0", "spawn"]
     nets = nets or {}
@@ -316,12 +321,16 @@ def plan(scn, tag, args, steps, nets=None):
             lines.append(f"signal {s.arg}")
         elif s.kind == "config":
             lines.append(f"copy {GUEST}/s/{scn.name}/config.{s.number} {work}/xdg/gearvane/gearvane.conf")
+        elif s.kind == "chmod":
+            lines.append(f"chmod {s.arg}")
         elif s.kind == "stdin":
             lines.append(f"stdin {s.arg}")
         elif s.kind == "eof":
             lines.append("eof")
         previous = s.number
     lines += [wait_for(previous), "end"]
+    if scn.settings.get("uinput") == "writable":
+        lines.append("chmod 0600 /dev/uinput")  # as it was, for the scenarios after this one
     return "\n".join(lines) + "\n"
 
 
