@@ -10,9 +10,11 @@ void TapperStart(Tapper *t, TapTiming timing)
     t->phase = TAP_IDLE;
 }
 
-// Starts the next tap when nothing is under way and the game is not where the lever is.
+// Ends a gap that is over, then starts the next tap if the game is not where the lever is.
 static void Advance(Tapper *t, int64_t now, TapActions *a)
 {
+    if (t->phase == TAP_GAP && now >= t->due)
+        t->phase = TAP_IDLE;
     if (t->phase != TAP_IDLE)
         return;
     int32_t taps = TapsBetween(t->assumed, t->target);
@@ -49,8 +51,6 @@ TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset)
     t->resetHeld = reset;
     if (gear != GEAR_NONE)
         t->target = gear;
-    if (t->phase == TAP_GAP && now >= t->due)
-        t->phase = TAP_IDLE;
     Advance(t, now, &a);
     return a;
 }
@@ -62,8 +62,6 @@ TapActions TapperTimer(Tapper *t, int64_t now)
         return a;
     if (t->phase == TAP_HOLDING)
         Release(t, now, &a);
-    if (t->phase == TAP_GAP && now >= t->due)
-        t->phase = TAP_IDLE;
     Advance(t, now, &a);
     return a;
 }

@@ -43,23 +43,10 @@ Lever FindLever(const Settings &s, bool *found)
 {
     *found = false;
     Lever lever;
-    std::vector<std::string> nodes;
-    if (!s.device.empty() && s.device[0] == '/')
-        nodes.push_back(s.device);
-    else
-        nodes = EventNodes();
-    for (const std::string &node : nodes) {
+    for (const std::string &node : CandidateNodes(s.device)) {
         if (OpenLever(node, &lever) != 0)
             continue;
-        std::string name = lever.name, part = s.device;
-        for (auto &c : name)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        for (auto &c : part)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        bool wanted = s.device.empty() ? LooksLikeLever(lever)
-                      : s.device[0] == '/' ? HasInputs(lever)
-                                           : name.find(part) != std::string::npos && HasInputs(lever);
-        if (wanted) {
+        if (IsNamedLever(lever, s.device)) {
             *found = true;
             return lever;
         }

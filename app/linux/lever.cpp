@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -75,19 +76,34 @@ void CloseLever(Lever *lever)
     lever->fd = -1;
 }
 
-bool LooksLikeLever(const Lever &lever)
+std::vector<std::string> CandidateNodes(const std::string &device)
 {
-    if (lever.hasHat)
-        return true;
-    for (int code : lever.keys)
-        if (IsLeverButton(code))
-            return true;
-    return false;
+    struct stat st;
+    if (device.empty() || device[0] != '/')
+        return EventNodes();
+    if (stat(device.c_str(), &st) != 0)
+        return {};
+    return {device};
 }
 
-bool HasInputs(const Lever &lever)
+bool IsNamedLever(const Lever &lever, const std::string &device)
 {
-    return lever.hasHat || lever.numbers.count > 0;
+    if (device.empty()) {
+        for (int code : lever.keys)
+            if (IsLeverButton(code))
+                return true;
+        return lever.hasHat;
+    }
+    if (!lever.hasHat && lever.numbers.count == 0)
+        return false;
+    if (device[0] == '/')
+        return true;
+    auto lower = [](std::string text) {
+        for (auto &c : text)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    return lower(lever.name).find(lower(device)) != std::string::npos;
 }
 
 Sample ReadSample(const Lever &lever)

@@ -28,10 +28,14 @@ std::vector<std::string> EventNodes();
 int OpenLever(const std::string &path, Lever *lever);
 void CloseLever(Lever *lever);
 
-// A device gearvane picks by itself: it has joystick buttons or a hat.
-bool LooksLikeLever(const Lever &lever);
-// A device a user may name: it has at least a key or a hat.
-bool HasInputs(const Lever &lever);
+// The nodes that may be the lever `device` names: that node if it is a path (and exists),
+// otherwise every event node.
+std::vector<std::string> CandidateNodes(const std::string &device);
+
+// Whether `lever` is the one `device` names: a path, any case of a part of its name, or,
+// when empty, the first device with joystick buttons or a hat. A named device needs only
+// a key or a hat, as a DIY box may look like a keyboard.
+bool IsNamedLever(const Lever &lever, const std::string &device);
 
 // The lever's state as libevdev keeps it.
 Sample ReadSample(const Lever &lever);

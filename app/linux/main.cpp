@@ -9,7 +9,6 @@
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -95,14 +94,14 @@ void Watch(Gearvane &g, int fd, Source source)
 
 void ArmAt(int timer, int64_t due)
 {
-    itimerspec spec = {};
+    itimerspec when = {};
     if (due >= 0) {
-        spec.it_value.tv_sec = due / 1000000;
-        spec.it_value.tv_nsec = due % 1000000 * 1000;
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-            spec.it_value.tv_nsec = 1;  // zero would disarm it
+        when.it_value.tv_sec = due / 1000000;
+        when.it_value.tv_nsec = due % 1000000 * 1000;
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+            when.it_value.tv_nsec = 1;  // zero would disarm it
     }
-    timerfd_settime(timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timer, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void Drain(int fd)
@@ -157,8 +156,7 @@ void Perform(Gearvane &g, TapActions a, int64_t now)
     ArmAt(g.tapTimer, TapperDue(&g.tapper));
 }
 
-// The lever's decoded state. The key goes out before any status line, and its hold is timed
-// from the moment it is sent, not from when the lever's events were read.
+// The lever's decoded state. The key goes out before any status line.
 void Engage(Gearvane &g, Decoded d)
 {
     const Settings &s = g.settings;
@@ -194,21 +192,10 @@ void StopWaiting(Gearvane &g)
     ArmAt(g.retryTimer, -1);
 }
 
+// After an unplug the lever is waited for by its name: a replugged node may get another number.
 bool Wanted(const Gearvane &g, const Lever &lever)
 {
-    const std::string &want = g.settings.device;
-    if (!g.lostName.empty())
-        return lever.name == g.lostName;
-    if (want.empty())
-        return LooksLikeLever(lever);
-    if (want[0] == '/')
-        return HasInputs(lever);
-    std::string name = lever.name, part = want;
-    for (auto &c : name)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    for (auto &c : part)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return name.find(part) != std::string::npos && HasInputs(lever);
+    return g.lostName.empty() ? IsNamedLever(lever, g.settings.device) : lever.name == g.lostName;
 }
 
 void Attach(Gearvane &g)
@@ -228,15 +215,7 @@ void Attach(Gearvane &g)
 int Scan(Gearvane &g, int *unreadable)
 {
     const std::string &want = g.settings.device;
-    std::vector<std::string> nodes;
-    if (!want.empty() && want[0] == '/' && g.lostName.empty()) {
-        struct stat st;
-        if (stat(want.c_str(), &st) == 0)
-            nodes.push_back(want);
-    } else {
-        nodes = EventNodes();
-    }
-    for (const std::string &node : nodes) {
+    for (const std::string &node : g.lostName.empty() ? CandidateNodes(want) : EventNodes()) {
         if (node == g.keyboard.node)
             continue;
         Lever lever;
@@ -568,7 +547,7 @@ int ListDevices()
             unreadable++;
         if (rc != 0)
             continue;
-        if (LooksLikeLever(lever))
+        if (IsNamedLever(lever, ""))
             printf("%s\t%s\t%04x:%04x\t%d buttons\t%s\n", node.c_str(), lever.name.c_str(), lever.vendor,
                    lever.product, lever.numbers.count, lever.hasHat ? "hat" : "no hat");
         CloseLever(&lever);

@@ -697,12 +697,20 @@ def check_commands(scn, results):
     return shared.compare(f"{scn.name}: exit codes and messages", expected, actual)
 
 
-def check(a):
-    meta_path = os.path.join(a.results, "meta.json")
-    meta = json.load(open(meta_path)) if os.path.exists(meta_path) else {}
+def boot_meta(results):
+    """What the boot left, and the exit status for a check that cannot run (None if it can)."""
+    path = os.path.join(results, "meta.json")
+    meta = json.load(open(path)) if os.path.exists(path) else {}
     if meta.get("skipped"):
         print(f"not run: QEMU cannot run here: {meta['skipped']}")
-        return 1 if os.environ.get("CI") == "true" else 77
+        return meta, 1 if os.environ.get("CI") == "true" else 77
+    return meta, None
+
+
+def check(a):
+    meta, status = boot_meta(a.results)
+    if status is not None:
+        return status
     if meta.get("status") != "ok":
         print("not run: the VM did not boot (see the e2e-linux.boot test's output)")
         return 1
@@ -727,11 +735,9 @@ def check(a):
 # --- The package ----------------------------------------------------------------------------
 
 def check_package(a):
-    meta_path = os.path.join(a.results, "meta.json")
-    meta = json.load(open(meta_path)) if os.path.exists(meta_path) else {}
-    if meta.get("skipped"):
-        print(f"not run: QEMU cannot run here: {meta['skipped']}")
-        return 1 if os.environ.get("CI") == "true" else 77
+    _, status = boot_meta(a.results)
+    if status is not None:
+        return status
     path = os.path.join(a.results, "package.log")
     if not os.path.exists(path):
         print("no package log: was the .deb built? (cmake --build --preset linux --target package)")
