@@ -121,8 +121,6 @@ TEST_F(Options, CommandLineWinsOverTheConfigFile)
 TEST_F(Options, ConfigFileErrorsAreUsageErrorsThatNameTheFile)
 {
     const char *const files[] = {
-        "plate = nascar\ngate = \"1=13\"\n",
-        "max-gear = 9\n",
         "gate = \"1=13,1=14\"\n",
         "simulate = true\n",
         "max_gears = 5\n",
