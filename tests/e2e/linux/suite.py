@@ -754,7 +754,7 @@ def check_package(a):
     files = out.get("files-out", [])
     rules = [f for f in files if re.search(r"/rules\.d/[^/]+\.rules$", f)]
     rule_text = " ".join(out.get("rule", []))
-    expected = ["dpkg -i: exit 0", "status: installed 0.2.0", "gearvane --version: exit 0, names 0.2.0",
+    expected = ["dpkg -i: exit 0", "status: installed 0.3.0", "gearvane --version: exit 0, names 0.3.0",
                 "man gearvane: exit 0, names gearvane", "every library's package is in Depends",
                 "a udev rule that gives /dev/uinput to the seat, before 73-seat-late.rules",
                 "a systemd user unit gearvane.service", "the man page gearvane.1"]
@@ -767,7 +767,7 @@ def check_package(a):
         f"dpkg -i: exit {exits.get('dpkg')}",
         f"status: {' '.join(out.get('status-out', ['(none)']))}",
         f"gearvane --version: exit {exits.get('version')}, "
-        + ("names 0.2.0" if "0.2.0" in version else f"says {version!r}"),
+        + ("names 0.3.0" if "0.3.0" in version else f"says {version!r}"),
         f"man gearvane: exit {exits.get('man')}, " + ("names gearvane" if "gearvane" in man.lower() else f"says {man[:80]!r}"),
         "every library's package is in Depends" if libs and not missing
         else f"not in Depends ({' '.join(sorted(depends))}): {', '.join(missing) or 'no libraries found'}",
