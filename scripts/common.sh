@@ -22,6 +22,11 @@ packages_in() {
     grep -v '^\s*\(#\|$\)' "$1"
 }
 
+# The project's version, from CMakeLists.txt.
+project_version() {
+    sed -n 's/^project(gearvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
+}
+
 BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev python3)
 LINUX_PACKAGES=(libevdev-dev libcli11-dev dpkg-dev file)
 WIN32_PACKAGES=(g++-mingw-w64-i686)
