@@ -107,6 +107,13 @@ void DecodeLever(Daemon &d, int64_t now)
     Engage(d, DecodeGate(d.settings.map, ReadSample(d.finder->lever)), now);
 }
 
+// The finder, told which node is the program's own keyboard: a reload may have remade it.
+LeverFinder &Finder(Daemon &d)
+{
+    d.finder->ownNode = d.keys->Node();
+    return *d.finder;
+}
+
 void Found(Daemon &d, LeverFinder::Outcome outcome, int64_t now)
 {
     if (outcome == LeverFinder::FAILED)
@@ -122,7 +129,7 @@ void Unplug(Daemon &d, int64_t now)
     Perform(d, TapperStop(&d.tapper, now), now);
     d.finder->Lost();
     Status(d, "lever unplugged; waiting for it");
-    Found(d, d.finder->Look(false), now);
+    Found(d, Finder(d).Look(false), now);
 }
 
 void OnLever(Daemon &d, uint32_t events, int64_t now)
@@ -268,14 +275,13 @@ bool SetUp(Daemon &d)
         return false;
     }
     d.finder.emplace(s.device, s.grab);
-    d.finder->ownNode = d.keys->Node();
     if (!d.finder->Open(&error)) {
         Stop(d, "%s", error.c_str());
         return false;
     }
     if (!Watch(d, d.finder->WatchFd(), SRC_WATCH) || !Watch(d, d.finder->RetryFd(), SRC_RETRY))
         return false;
-    LeverFinder::Outcome outcome = d.finder->Look(true);
+    LeverFinder::Outcome outcome = Finder(d).Look(true);
     if (outcome == LeverFinder::NO_CHANGE) {
         std::string nodes;
         for (const std::string &node : d.finder->unreadable)
@@ -316,10 +322,10 @@ int RunDaemon(const std::vector<std::string> &args, const Settings &settings)
                         OnLever(d, events[i].events, now);
                     break;
                 case SRC_WATCH:
-                    Found(d, d.finder->OnWatch(now), now);
+                    Found(d, Finder(d).OnWatch(now), now);
                     break;
                 case SRC_RETRY:
-                    Found(d, d.finder->OnRetry(now), now);
+                    Found(d, Finder(d).OnRetry(now), now);
                     break;
                 case SRC_TAP:
                     d.tapTimer.Drain();
