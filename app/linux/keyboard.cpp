@@ -6,6 +6,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "say.h"
 
@@ -14,10 +15,26 @@ namespace {
 // The desktop opens a new keyboard a moment after it appears: a key sent before that is lost.
 enum { SETTLE_US = 250000 };
 
-bool MakeDevice(const ShiftKeys &keys, Keyboard::Device *device, std::string *error)
+// The node of a new device, which the search for the lever skips.
+std::string NodeOf(libevdev_uinput *uinput)
 {
-    Fd fd(open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    const char *node = libevdev_uinput_get_devnode(uinput);
+    return node ? node : "";
+}
+
+}  // namespace
+
+void Keyboard::Destroy::operator()(libevdev_uinput *uinput) const
+{
+    int fd = libevdev_uinput_get_fd(uinput);
+    libevdev_uinput_destroy(uinput);
+    close(fd);
+}
+
+bool Keyboard::MakeDevice(const ShiftKeys &keys, Device *device, std::string *error)
+{
+    int fd = open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         int e = errno;
         *error = std::string("cannot open /dev/uinput: ") + strerror(e);
         if (e == ENOENT || e == ENODEV)
@@ -34,26 +51,23 @@ bool MakeDevice(const ShiftKeys &keys, Keyboard::Device *device, std::string *er
     libevdev_enable_event_code(dev, EV_KEY, keys.up, nullptr);
     libevdev_enable_event_code(dev, EV_KEY, keys.down, nullptr);
     libevdev_uinput *uinput = nullptr;
-    int rc = libevdev_uinput_create_from_device(dev, fd.Get(), &uinput);
+    int rc = libevdev_uinput_create_from_device(dev, fd, &uinput);
     libevdev_free(dev);  // the uinput device keeps what it needs
     if (rc < 0) {
         *error = std::string("cannot create the virtual keyboard on /dev/uinput: ") + strerror(-rc);
+        close(fd);
         return false;
     }
-    device->uinput = {uinput, libevdev_uinput_destroy};
-    device->fd = std::move(fd);
-    const char *node = libevdev_uinput_get_devnode(uinput);
-    device->node = node ? node : "";
+    device->reset(uinput);
     return true;
 }
-
-}  // namespace
 
 std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, std::string *error)
 {
     std::unique_ptr<Keyboard> k(new Keyboard());
     if (!MakeDevice(keys, &k->device, error))
         return nullptr;
+    k->node = NodeOf(k->device.get());
     k->keys = keys;
     k->readyAt = now + SETTLE_US;
     return k;
@@ -64,7 +78,7 @@ bool Keyboard::Write(unsigned type, unsigned code, int value)
 {
     int rc, tries = 0;
     do
-        rc = libevdev_uinput_write_event(device.uinput.get(), type, code, value);
+        rc = libevdev_uinput_write_event(device.get(), type, code, value);
     while ((rc == -EINTR || rc == -EAGAIN) && ++tries < 3);
     if (rc < 0)
         error = std::string("the virtual keyboard is gone: ") + strerror(-rc);
@@ -120,6 +134,7 @@ void Keyboard::Remake(int64_t now)
         return;
     }
     device = std::move(fresh);  // the old keyboard goes
+    node = NodeOf(device.get());
     keys = next;
     readyAt = now + SETTLE_US;
 }

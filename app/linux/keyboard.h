@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "fd.h"
 #include "key_output.h"
 
 struct libevdev_uinput;
@@ -22,20 +21,21 @@ public:
     void SetKeys(const ShiftKeys &keys, int64_t now) override;
     const ShiftKeys &Keys() const override { return remake ? next : keys; }
     int64_t ReadyAt() const override { return readyAt; }
-    std::string Node() const override { return device.node; }
-
-    // The uinput device itself.
-    struct Device {
-        Fd fd;  // /dev/uinput, closed after the device is destroyed
-        std::unique_ptr<libevdev_uinput, void (*)(libevdev_uinput *)> uinput{nullptr, nullptr};
-        std::string node;
-    };
+    std::string Node() const override { return node; }
 
 private:
+    // Destroys a uinput device, then closes the /dev/uinput descriptor it was made on.
+    struct Destroy {
+        void operator()(libevdev_uinput *uinput) const;
+    };
+    using Device = std::unique_ptr<libevdev_uinput, Destroy>;
+
+    static bool MakeDevice(const ShiftKeys &keys, Device *device, std::string *error);
     void Remake(int64_t now);
     bool Write(unsigned type, unsigned code, int value);
 
     Device device;
+    std::string node;  // the device's event node
     ShiftKeys keys, next;
     bool remake = false;  // `next` waits for the key-up
     int down = 0;         // the code of the key that is down
