@@ -136,27 +136,12 @@ bool Matches(const std::string &name, bool leverButton, bool anyKey, bool hat, c
     return lower(name).find(lower(device)) != std::string::npos;
 }
 
-// A capability bitmap of sysfs: words in hex, the most significant first.
-struct Bits {
-    unsigned long words[32];
-    int count;
-};
-
-Bits ReadBits(const std::string &path)
+// A capability bitmap of sysfs, such as "1b 0 0 0" (empty when there is none).
+std::string ReadBits(const std::string &path)
 {
-    Bits bits = {};
-    std::ifstream in(path);
-    std::string word;
-    while (bits.count < 32 && in >> word)
-        bits.words[bits.count++] = strtoul(word.c_str(), nullptr, 16);
-    return bits;
-}
-
-bool Has(const Bits &bits, int bit)
-{
-    const int size = 8 * sizeof(unsigned long);
-    int word = bit / size;
-    return word < bits.count && (bits.words[bits.count - 1 - word] >> (bit % size) & 1);
+    std::string text;
+    std::getline(std::ifstream(path), text);
+    return text;
 }
 
 // The pid that holds a flock on the file of `fd`, from /proc/locks; 0 if none is found.
@@ -194,14 +179,16 @@ bool MayBeNamedLever(const std::string &node, const std::string &device, std::st
     std::string sys = "/sys/class/input" + node.substr(node.rfind('/')) + "/device/";
     name->clear();
     std::getline(std::ifstream(sys + "name"), *name);
-    Bits keys = ReadBits(sys + "capabilities/key"), abs = ReadBits(sys + "capabilities/abs");
+    std::string keys = ReadBits(sys + "capabilities/key"), abs = ReadBits(sys + "capabilities/abs");
+    const int wordBits = 8 * sizeof(long);  // the kernel's, as this program is built for it
     bool leverButton = false, anyKey = false;
     for (int code = 0; code < KEY_CNT; code++)
-        if (Has(keys, code)) {
+        if (CapabilityBit(keys.c_str(), code, wordBits)) {
             anyKey = true;
             leverButton = leverButton || IsLeverButton(code);
         }
-    return Matches(*name, leverButton, anyKey, Has(abs, ABS_HAT0X) || Has(abs, ABS_HAT0Y), device);
+    bool hat = CapabilityBit(abs.c_str(), ABS_HAT0X, wordBits) || CapabilityBit(abs.c_str(), ABS_HAT0Y, wordBits);
+    return Matches(*name, leverButton, anyKey, hat, device);
 }
 
 int LockLever(const Lever &lever, int *holder)
