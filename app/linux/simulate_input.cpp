@@ -29,11 +29,11 @@ void SimulateInput::Read()
 void SimulateInput::Reject(const char *why)
 {
     rejected++;
-    std::string shown;  // the line as typed, but no control characters for the terminal
+    std::string shown;  // the line as typed, in printable ASCII: no control sequences for the terminal
     for (size_t i = 0; i < length; i++) {
         unsigned char c = static_cast<unsigned char>(line[i]);
         char escaped[8];
-        snprintf(escaped, sizeof escaped, c < 0x20 || c == 0x7f ? "\\x%02x" : "%c", c);
+        snprintf(escaped, sizeof escaped, c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
         shown += escaped;
     }
     Fail("line %ld: '%s' %s", number, shown.c_str(), why);
