@@ -40,8 +40,9 @@ bool Keyboard::MakeDevice(const ShiftKeys &keys, Device *device, std::string *er
         if (e == ENOENT || e == ENODEV)
             *error += ". Load the uinput module: sudo modprobe uinput";
         else if (e == EACCES || e == EPERM)
-            *error += ". Install the udev rule 60-gearvane.rules (the package does) and log in again, "
-                      "or run gearvane with the rights to write /dev/uinput";
+            *error += ". Install the udev rule 60-gearvane.rules (the package does; a copy made by hand "
+                      "takes effect with: sudo udevadm control --reload && sudo udevadm trigger), or run "
+                      "gearvane with the rights to write /dev/uinput";
         return false;
     }
     libevdev *dev = libevdev_new();
