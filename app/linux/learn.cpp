@@ -137,17 +137,30 @@ int Question(const Lever &lever, Learning *learning)
             close(epoll);
         return 1;
     }
-    // Standard input that epoll refuses (a file, /dev/null) cannot skip: the lever answers all.
     bool typing = Watch(epoll, STDIN_FILENO, SRC_STDIN);
+    bool ended = false;  // no more input: the questions left once its Enters are used are skipped
     int enters = 0, status = 0;
     int32_t asked = GEAR_NONE;
     Ask(*learning, &asked);
+    if (!typing) {
+        // epoll refuses a regular file or /dev/null, which never block: what they hold is all
+        // that will be typed, so their end ends the questions instead of waiting for ever.
+        char buffer[4096];
+        ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        for (ssize_t i = 0; i < got; i++)
+            enters += buffer[i] == '\n';
+        ended = got == 0 || (got > 0 && read(STDIN_FILENO, buffer, 1) == 0);
+    }
     while (!LearnDone(*learning) && status == 0) {
         if (enters > 0) {
             enters--;
             LearnSkip(learning);
             Ask(*learning, &asked);
             continue;
+        }
+        if (ended) {
+            LearnEnd(learning);
+            break;
         }
         epoll_event e;
         int n = epoll_wait(epoll, &e, 1, -1);
@@ -163,9 +176,9 @@ int Question(const Lever &lever, Learning *learning)
             for (ssize_t i = 0; i < got; i++)
                 enters += buffer[i] == '\n';
             if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-                // The end of the input skips the remaining questions.
-                LearnEnd(learning);
+                ended = true;
                 typing = false;
+                epoll_ctl(epoll, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
             }
         } else if (e.data.u32 == SRC_LEVER && !ReadLever(lever, learning, &asked)) {
             fprintf(stderr, "gearvane: the lever is gone\n");
