@@ -29,13 +29,13 @@ MAPPERS = [
 ]
 
 
-def wait_key(keyboard, value, timeout):
-    """The kernel timestamp of the keyboard's next event with `value`, or None."""
+def wait_key(keyboard, edge, timeout):
+    """The kernel timestamp of the keyboard's next key-down or key-up, or None."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if select.select([keyboard.fd], [], [], deadline - time.monotonic())[0]:
-            for t, name, v in keyboard.read()[0]:
-                if v == value:
+            for t, name, e in keyboard.read()[0]:
+                if e == edge:
                     return t
     return None
 
@@ -93,10 +93,10 @@ def measure(name, keyboard_name, command, at_rest, start_s, changes):
             lever_stamp(own)
             written = time.monotonic_ns()
             lever.move(Position([1 + i % 2]))
-            down = wait_key(keyboard, 1, 3)
+            down = wait_key(keyboard, "down", 3)
             stamp = lever_stamp(own)
             lever.move(Position())
-            if down is None or wait_key(keyboard, 0, 3) is None:
+            if down is None or wait_key(keyboard, "up", 3) is None:
                 out["missed"] += 1
             elif i >= WARM_UP:
                 out["latencies"].append((down - (stamp or written)) / 1e6)

@@ -186,7 +186,7 @@ class Keyboard:
     once. Its events carry kernel timestamps on CLOCK_MONOTONIC."""
 
     def __init__(self, name):
-        self.name, self.fd = name.encode(), None
+        self.name, self.fd, self.frame = name.encode(), None, []
         libc = ctypes.CDLL(None, use_errno=True)
         self.watch = libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
         if self.watch < 0 or libc.inotify_add_watch(self.watch, b"/dev/input", IN_CREATE) < 0:
@@ -222,7 +222,9 @@ class Keyboard:
         return None
 
     def read(self):
-        """The key events waiting, as (ns, name, value), and whether the keyboard went."""
+        """The key events waiting, as (ns, name, down|up|repeat|up-by-kernel), and whether
+        the keyboard went. When a device goes, the kernel lets go of the keys still down on
+        it and ends those key-ups with SYN_REPORT 1: the program left them down."""
         out = []
         while True:
             try:
@@ -233,10 +235,14 @@ class Keyboard:
                 data = b""
             if not data:
                 os.close(self.fd)
-                self.fd = None
+                self.fd, self.frame = None, []
                 return out, True
-            out += [(sec * 10**9 + usec * 1000, key_name(code), value)
-                    for sec, usec, kind, code, value in struct.iter_unpack("qqHHi", data) if kind == EV_KEY]
+            for sec, usec, kind, code, value in struct.iter_unpack("qqHHi", data):
+                if kind == EV_KEY:
+                    self.frame.append((sec * 10**9 + usec * 1000, key_name(code), ["up", "down", "repeat"][value]))
+                elif kind == EV_SYN and code == 0:
+                    out += [(t, name, "up-by-kernel" if value == 1 else edge) for t, name, edge in self.frame]
+                    self.frame = []
 
 
 def key_name(code):
@@ -387,8 +393,8 @@ class Player:
                 self.find_keyboard()
             elif fd == self.keyboard.fd:
                 events, gone = self.keyboard.read()
-                for t, name, value in events:
-                    self.log("key", f"{name} {['up', 'down', 'repeat'][value]}", t)
+                for t, name, edge in events:
+                    self.log("key", f"{name} {edge}", t)
                 if gone:
                     self.log("keyboard", "gone")
                     self.find_keyboard()
@@ -565,8 +571,10 @@ def check_taps(scn, args, events):
         if kind != "key":
             continue
         key, edge = text.split()
-        if edge == "repeat":
-            problems.append(f"step {step}: {key} auto-repeated")
+        if edge in ("repeat", "up-by-kernel"):
+            problems.append(f"step {step}: {key} " + ("auto-repeated" if edge == "repeat" else
+                                                      "left down: the kernel let it go as the keyboard went"))
+            down = None
         elif edge == "down":
             if down:
                 problems.append(f"step {step}: {key} down while {down[0]} is still down")
