@@ -20,7 +20,8 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
-                stdin [TEXT], stdin end, or run ARGS (another gearvane, waited for). A step
+                stdin [TEXT], stdin end, or run ARGS (another gearvane, its standard input
+                empty, waited for). A step
                 starts once the last one's key lines have come and 300 ms have passed, or,
                 with `after`, at the last step's K-th key-down or key-up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
@@ -375,7 +376,8 @@ class Player:
 
     def run(self, args):
         try:
-            done = subprocess.run([PROGRAM] + args, cwd=self.work, env=self.env, stdin=subprocess.DEVNULL,
+            # An empty pipe: the end of input at once, where /dev/null would give none to epoll.
+            done = subprocess.run([PROGRAM] + args, cwd=self.work, env=self.env, input=b"",
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=self.timeout,
                                   **self.as_user)
             output, end = done.stdout, f"exit {done.returncode}"
