@@ -29,15 +29,20 @@ MAPPERS = [
 ]
 
 
-def wait_key(keyboard, edge, timeout):
-    """The kernel timestamp of the keyboard's next key-down or key-up, or None."""
+def wait_key(keyboard, edge, timeout, seen):
+    """The kernel timestamp of the keyboard's next key-down or key-up, or None. `seen`
+    keeps what was read past it: a key-up may come in the same read as its key-down."""
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if select.select([keyboard.fd], [], [], deadline - time.monotonic())[0]:
-            for t, name, e in keyboard.read()[0]:
-                if e == edge:
-                    return t
-    return None
+    while True:
+        while seen:
+            t, name, e = seen.pop(0)
+            if e == edge:
+                return t
+        left = deadline - time.monotonic()
+        if left <= 0:
+            return None
+        if select.select([keyboard.fd], [], [], left)[0]:
+            seen += keyboard.read()[0]
 
 
 def lever_stamp(fd):
@@ -89,14 +94,15 @@ def measure(name, keyboard_name, command, at_rest, start_s, changes):
     else:
         time.sleep(3)  # input-remapper grabs the lever a moment after its keyboard appears
         keyboard.read()
+        seen = []
         for i in range(WARM_UP + changes):
             lever_stamp(own)
             written = time.monotonic_ns()
             lever.move(Position([1 + i % 2]))
-            down = wait_key(keyboard, "down", 3)
+            down = wait_key(keyboard, "down", 3, seen)
             stamp = lever_stamp(own)
             lever.move(Position())
-            if down is None or wait_key(keyboard, "up", 3) is None:
+            if down is None or wait_key(keyboard, "up", 3, seen) is None:
                 out["missed"] += 1
             elif i >= WARM_UP:
                 out["latencies"].append((down - (stamp or written)) / 1e6)
