@@ -136,8 +136,8 @@ bool Matches(const std::string &name, bool leverButton, bool anyKey, bool hat, c
     return lower(name).find(lower(device)) != std::string::npos;
 }
 
-// A capability bitmap of sysfs, such as "1b 0 0 0" (empty when there is none).
-std::string ReadBits(const std::string &path)
+// The first line of a sysfs file, empty when there is none.
+std::string FirstLine(const std::string &path)
 {
     std::string text;
     std::getline(std::ifstream(path), text);
@@ -177,9 +177,8 @@ bool IsNamedLever(const Lever &lever, const std::string &device)
 bool MayBeNamedLever(const std::string &node, const std::string &device, std::string *name)
 {
     std::string sys = "/sys/class/input" + node.substr(node.rfind('/')) + "/device/";
-    name->clear();
-    std::getline(std::ifstream(sys + "name"), *name);
-    std::string keys = ReadBits(sys + "capabilities/key"), abs = ReadBits(sys + "capabilities/abs");
+    *name = FirstLine(sys + "name");
+    std::string keys = FirstLine(sys + "capabilities/key"), abs = FirstLine(sys + "capabilities/abs");
     const int wordBits = 8 * sizeof(long);  // the kernel's, as this program is built for it
     bool leverButton = false, anyKey = false;
     for (int code = 0; code < KEY_CNT; code++)
