@@ -2,10 +2,11 @@
  * libevdev in one epoll loop and mirrors button 1 as Page Up and button 2 as Page Down on
  * its own uinput keyboard, event for event, with no engine, timer or state in between.
  *
- * Usage: e2e_floor LEVER-NAME [KEYBOARD-NAME]. It ends on SIGTERM or SIGINT, or when the
- * lever is unplugged.
+ * Usage: floor LEVER-NODE [KEYBOARD-NAME]. It ends on SIGTERM or SIGINT, or when the lever
+ * is unplugged.
  */
 #include <errno.h>
+#include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <signal.h>
@@ -14,8 +15,6 @@
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
-
-#include "devices.h"
 
 static int Forward(struct libevdev_uinput *keyboard, unsigned int code, int value)
 {
@@ -31,17 +30,16 @@ int main(int argc, char **argv)
     struct libevdev *lever = NULL, *template = libevdev_new();
     struct libevdev_uinput *keyboard = NULL;
     struct epoll_event ev = {.events = EPOLLIN};
-    char path[64];
     sigset_t signals;
     int fd, sfd, epfd, rc, done = 0;
 
     if (argc < 2) {
-        fprintf(stderr, "usage: e2e_floor LEVER-NAME [KEYBOARD-NAME]\n");
+        fprintf(stderr, "usage: floor LEVER-NODE [KEYBOARD-NAME]\n");
         return 2;
     }
-    fd = WaitForDeviceNamed(argv[1], path, sizeof path, 10000);
+    fd = open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || libevdev_new_from_fd(fd, &lever) < 0) {
-        fprintf(stderr, "e2e_floor: no device named \"%s\"\n", argv[1]);
+        fprintf(stderr, "floor: cannot read %s\n", argv[1]);
         return 1;
     }
     libevdev_set_name(template, keyboardName);
@@ -50,7 +48,7 @@ int main(int argc, char **argv)
     libevdev_enable_event_code(template, EV_KEY, KEY_PAGEDOWN, NULL);
     rc = libevdev_uinput_create_from_device(template, LIBEVDEV_UINPUT_OPEN_MANAGED, &keyboard);
     if (rc < 0) {
-        fprintf(stderr, "e2e_floor: /dev/uinput: %s\n", strerror(-rc));
+        fprintf(stderr, "floor: /dev/uinput: %s\n", strerror(-rc));
         return 1;
     }
 
@@ -64,7 +62,6 @@ int main(int argc, char **argv)
     epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
     ev.data.fd = sfd;
     epoll_ctl(epfd, EPOLL_CTL_ADD, sfd, &ev);
-    fprintf(stderr, "e2e_floor: %s (%s)\n", path, argv[1]);
 
     while (!done) {
         struct epoll_event ready;
