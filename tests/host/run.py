@@ -9,6 +9,7 @@ A case file holds, in the scenario format of tests/e2e/scenario.py:
                          joins such parts
   fifo: NAME             a FIFO in the folder
   config: "..."          the default config file, $XDG_CONFIG_HOME/gearvane/gearvane.conf
+  without: PATH          the case is skipped (77) on a host that has PATH
   commands:              EXIT ARGS [~ TEXT]: one run each, with empty input; TEXT is in its
                          standard output if EXIT is 0, else in its standard error (any case)
 or a single run:
@@ -38,7 +39,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import scenario as shared  # noqa: E402
 
-SETTINGS = {"fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
+SETTINGS = {"without", "fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
 SECTIONS = {"commands", "stdout", "stderr"}
 TIMEOUT = 10
 
@@ -156,6 +157,9 @@ def main():
     program, scn = os.path.abspath(a.program), shared.Scenario(a.case)
     known = SETTINGS | {k for k in scn.settings if k.startswith("file ")}
     scn.check_known(known, SECTIONS)
+    if os.path.exists(scn.settings.get("without", "/nonexistent")):
+        print(f"skipped: this host has {scn.settings['without']}")
+        return 77
     ok = check_commands(program, scn) if "commands" in scn.blocks else check_run(program, scn)
     return 0 if ok else 1
 

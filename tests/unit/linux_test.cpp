@@ -1,8 +1,10 @@
 // gearvane for Linux: button numbering, the hat, and the keys that may be sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
+#include "app/linux/lever.h"
 #include "app/linux/lever_codes.h"
 #include "app/linux/options.h"
 
@@ -30,6 +32,36 @@ TEST(ButtonNumbers, LeverButtonsAreJoystickGamepadAndTriggerHappyCodes)
         EXPECT_TRUE(IsLeverButton(code)) << code;
     for (int code : {KEY_PAGEUP, BTN_LEFT, BTN_DIGI, BTN_TOOL_PEN, KEY_MAX, BTN_TRIGGER_HAPPY40 + 1})
         EXPECT_FALSE(IsLeverButton(code)) << code;
+}
+
+// Which device --device names: with a wheel, a shifter and a keyboard plugged in, a wrong
+// answer drives the wrong device or none.
+TEST(Device, NamedByAnyPartOfItsNameElseTheFirstJoystick)
+{
+    const struct {
+        const char *name;
+        std::vector<int> keys;
+        bool hat;
+        const char *device;
+        bool named;
+    } cases[] = {
+        {"Scripted Lever", {BTN_TRIGGER}, false, "", true},
+        {"Hat Only", {}, true, "", true},
+        {"AT Keyboard", {KEY_A, KEY_PAGEUP}, false, "", false},  // a keyboard is no lever unasked
+        {"Scripted Lever", {BTN_TRIGGER}, false, "lever", true},
+        {"Scripted Lever", {BTN_TRIGGER}, false, "SCRIPTED", true},
+        {"Other Stick", {BTN_TRIGGER}, true, "lever", false},
+        {"DIY Shift Box", {KEY_1, KEY_2}, false, "shift box", true},  // named, a keyboard-like box counts
+        {"Shift Box LEDs", {}, false, "shift box", false},            // no key, no hat: nothing to read
+    };
+    for (const auto &c : cases) {
+        Lever lever;
+        lever.name = c.name;
+        lever.keys = c.keys;
+        lever.hasHat = c.hat;
+        NumberButtons([&](int code) { return std::count(c.keys.begin(), c.keys.end(), code) > 0; }, &lever.numbers);
+        EXPECT_EQ(IsNamedLever(lever, c.device), c.named) << c.name << " for '" << c.device << "'";
+    }
 }
 
 TEST(Hat, SignsGiveTheAngleClockwiseFromUp)
