@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../resources/tray_resource.h"
+#include "keys.h"
 #include "text.h"
 #include "tray.h"
 #include "window.h"
@@ -18,8 +19,10 @@ namespace {
 const wchar_t Caption[] = L"gearvane";
 const wchar_t MutexName[] = L"Local\\gearvane-tray";
 
-int Message(const std::string &text, UINT icon, int status)
+int Message(std::string text, UINT icon, int status)
 {
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
     MessageBoxW(nullptr, Wide(text).c_str(), Caption, MB_OK | icon);
     return status;
 }
@@ -95,6 +98,8 @@ int Run()
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return static_cast<int>(msg.wParam);
+            if (OwnKeyMessage(msg))
+                continue;
             if (!App.window || !IsDialogMessageW(App.window, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
