@@ -27,6 +27,27 @@ int Message(std::string text, UINT icon, int status)
     return status;
 }
 
+// --help is laid out in columns for a console; a message box has no fixed-width font, so
+// each option's text goes on a line of its own under the option.
+std::string HelpForBox(const std::string &help)
+{
+    std::string out;
+    size_t start = 0;
+    while (start < help.size()) {
+        size_t end = help.find('\n', start);
+        std::string line = help.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? help.size() : end + 1;
+        size_t option = line.find_first_not_of(' ');
+        size_t gap = option != std::string::npos && line[option] == '-' ? line.find("  ", option) : std::string::npos;
+        size_t text = gap == std::string::npos ? gap : line.find_first_not_of(' ', gap);
+        if (text == std::string::npos)
+            out += line + "\n";
+        else
+            out += line.substr(option, gap - option) + "\n        " + line.substr(text) + "\n";
+    }
+    return out;
+}
+
 std::vector<std::string> Arguments()
 {
     int count = 0;
@@ -115,7 +136,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::string out, error, ignored;
     int status = LoadTraySettings(Arguments(), &App.options, &App.settings, &out, &error, &ignored);
     if (status == 0)
-        return Message(out, MB_ICONINFORMATION, 0);
+        return Message(HelpForBox(out), MB_ICONINFORMATION, 0);
     if (status > 0)
         return Message(error + "\n\nSee gearvane-tray --help.", MB_ICONERROR, status);
     if (App.options.quit)
