@@ -224,6 +224,7 @@ void FinishLearning()
     const GateMap &map = App.learn.map;
     if (map.count == 0) {
         ShowLearning(App.window, L"No gear learned: the gates stay as they were.", false, App.leverOpen);
+        App.learnNote = true;
         return;
     }
     char text[200];
@@ -238,6 +239,7 @@ void FinishLearning()
     Status("gates learned from %s: %s", name.c_str(), text);
     ShowSettings(App.window, App.settings);
     ShowLearning(App.window, L"Learned. The lever shifts again from its next move.", false, true);
+    App.learnNote = true;
     App.leverGear = DecodeGate(map, App.sample).gear;
     UpdateGears();
 }
@@ -327,6 +329,10 @@ void OnLeverEvent()
         App.leverGear = DecodeGate(App.settings.map, sample).gear;
         UpdateGears();
         return;
+    }
+    if (App.learnNote) {
+        App.learnNote = false;
+        ShowLearning(App.window, L"", false, true);
     }
     Decoded d = DecodeGate(App.settings.map, sample);
     App.leverGear = d.gear;
@@ -432,6 +438,7 @@ void ChoosePlate(int plate)
         if (App.gateMap.empty() || !ParseGateMap(App.gateMap.c_str(), &s.map, error, sizeof error)) {
             ShowSettings(App.window, s);
             ShowLearning(App.window, L"There is no gate map yet: Learn gates makes one.", false, App.leverOpen);
+            App.learnNote = true;
             return;
         }
         s.mapName = App.gateMap;
@@ -461,6 +468,7 @@ void ClickLearn()
     if (App.learning) {
         App.learning = false;
         ShowLearning(App.window, L"Learning cancelled: the gates stay as they were.", false, App.leverOpen);
+        App.learnNote = true;
         return;
     }
     if (!App.leverOpen)

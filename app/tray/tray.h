@@ -46,6 +46,7 @@ struct TrayApp {
     FolderWatch configWatch;  // the config file's folder, for edits made outside the window
     StatusLog log;
     bool learning = false;
+    bool learnNote = false;  // the outcome of learning is shown until the lever moves
     Learning learn = {};
     HWINEVENTHOOK foregroundHook = nullptr;
     HWND warned[WARNED_WINDOWS] = {};
