@@ -51,11 +51,14 @@ void UpdateGears()
         return;
     int32_t game = TapperLanding(&App.tapper);
     ShowGears(App.window, App.leverOpen, App.leverGear, game);
+    // The tooltip goes through Explorer, which may be slow to answer: not while a key is
+    // down or more taps are to come.
     static std::wstring shown;
     std::wstring tip = L"gearvane: " + (App.leverOpen ? GearText(game) : L"waiting for a lever");
-    if (App.iconShown && tip != shown)
+    if (App.iconShown && tip != shown && !TapperBusy(&App.tapper)) {
         SetNotifyTip(App.window, tip.c_str());
-    shown = tip;
+        shown = tip;
+    }
 }
 
 const KeyScan *KeyOf(int32_t direction)
@@ -119,6 +122,14 @@ void Engage(Decoded d)
     Perform(TapperLever(&App.tapper, Now(), CapGear(d.gear, App.settings.maxGear), d.reset));
 }
 
+// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
+Sample Released()
+{
+    Sample sample = {};
+    sample.hat = HAT_CENTRED;
+    return sample;
+}
+
 // Decodes the lever's last state again, as after a change of the settings; not while the
 // lever answers the learning's questions.
 void Redecode()
@@ -147,6 +158,8 @@ void Unplug()
     App.wanted.name = App.lever.name;
     CloseLever(&App.lever);
     App.leverOpen = false;
+    App.sample = Released();
+    App.leverGear = GEAR_NONE;
     Status("lever unplugged; waiting for it");
     if (App.learning) {
         App.learning = false;
@@ -170,8 +183,7 @@ void Attach()
         Unplug();
         return;
     }
-    if (read == LEVER_READ)
-        App.sample = sample;
+    App.sample = read == LEVER_READ ? sample : Released();
     Redecode();
 }
 
@@ -276,6 +288,7 @@ void StartTray(const std::string &ignored)
     if (App.settings.mapName != "standard" && App.settings.mapName != "nascar")
         App.gateMap = App.settings.mapName;
     TapperStart(&App.tapper, {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL});
+    App.sample = Released();
     App.wanted.part = Wide(App.settings.device);
     ShowSettings(App.window, App.settings);
     ShowStartWithWindows(App.window, StartsWithWindows());
@@ -369,6 +382,7 @@ void OnConfigChanged()
     // The lever stays the one it was started with.
     fresh.device = App.settings.device;
     App.settings = fresh;
+    App.log.quiet = fresh.quiet;
     if (fresh.mapName != "standard" && fresh.mapName != "nascar")
         App.gateMap = fresh.mapName;
     SetTiming();

@@ -34,7 +34,7 @@ struct TrayApp {
     Lever lever;
     bool leverOpen = false;
     LeverWanted wanted;
-    Sample sample = {};  // the lever's state as last read
+    Sample sample = {};  // the lever's state as last read; StartTray makes it a released one
     int32_t leverGear = GEAR_NONE;
 
     Tapper tapper = {};
