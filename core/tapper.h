@@ -1,9 +1,10 @@
 // The tap scheduler of a front end with a clock: it turns the lever's gear into key taps
-// of a set hold and gap. Time is handed in with every call, in any one unit; nothing here
-// sleeps or reads a clock.
+// of a set hold and gap, and says what a status line should report. Time is handed in with
+// every call, in any one unit; nothing here sleeps or reads a clock.
 #ifndef GEARVANE_TAPPER_H
 #define GEARVANE_TAPPER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 struct TapTiming {
@@ -13,6 +14,7 @@ struct TapTiming {
 
 enum TapPhase { TAP_IDLE, TAP_HOLDING, TAP_GAP };
 
+// The scheduler's state. Front ends use the functions below, never the fields.
 struct Tapper {
     TapTiming timing;
     int32_t assumed;    // the gear the game is assumed to be in: the net taps since the last reset
@@ -22,16 +24,31 @@ struct Tapper {
     int64_t due;        // when the current phase ends
     bool resetHeld;     // the reset input as last seen
     bool resetPending;  // a reset seen during a tap, to take effect once the tap has ended
+    bool underway;      // a change that a status line named has not ended yet
+    int32_t named;      // the gear that line named
+};
+
+// What a call means for the status lines (see FormatNews).
+struct TapNews {
+    bool reset;   // the reset was pressed: the game is taken to be in neutral
+    bool change;  // a change begins, from gear `from` to gear `to`
+    bool ended;   // the change under way ended in gear `from`, not in `to`, the gear its line named
+    int32_t from, to;
 };
 
 // What the front end sends now, in this order: a key-up, then a key-down. Each is a
-// direction (+1 the shift-up key, -1 the shift-down key) or 0 for none.
+// direction (+1 the shift-up key, -1 the shift-down key) or 0 for none. The news comes after
+// the keys.
 struct TapActions {
     int32_t release;
     int32_t press;
+    TapNews news;
 };
 
 void TapperStart(Tapper *t, TapTiming timing);
+
+// New hold and gap; a hold or gap under way keeps its end.
+void TapperSetTiming(Tapper *t, TapTiming timing);
 
 // The lever's gear, decoded and capped, and whether its reset input is held, at `now`.
 // Neutral keeps the target: a change under way goes on to the last gear engaged. A reset
@@ -52,10 +69,22 @@ TapActions TapperStop(Tapper *t, int64_t now);
 // each key, and pauses between taps, for the full time. Call it only after sending some.
 void TapperSent(Tapper *t, int64_t now);
 
+// The key-down of the last call did not go out (after TapperSent, if its key-up did): no
+// key is down, the tap does not count, and the next key-down is tried at `retry`.
+void TapperUnsent(Tapper *t, int64_t retry);
+
 // When TapperTimer must be called next, or -1 when nothing is due.
 int64_t TapperDue(const Tapper *t);
 
 // The gear the game will be in once the tap under way has ended.
 int32_t TapperLanding(const Tapper *t);
+
+// Whether a key is down or taps are still to come.
+bool TapperBusy(const Tapper *t);
+
+// The status lines of `news`, each ending in a newline, written into `text` (`size` bytes,
+// always terminated): "reset: the game is taken to be in neutral", "N -> 7: 7 x KEY_PAGEUP"
+// with the names of the keys, "the change to 4 ended in N". Returns the length written.
+size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size);
 
 #endif

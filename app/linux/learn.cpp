@@ -1,175 +1,207 @@
-// --learn: the lever answers each question with the button or hat direction it reports.
+// --learn on Linux: the lever's events and standard input feed the shared learn rules; the
+// result is printed, and written to the config file if one was named.
 #include "learn.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <libevdev/libevdev.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/epoll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "../../config/gate_map.h"
+#include "../../core/learn.h"
 #include "lever.h"
+#include "options.h"
 
 namespace {
 
-const char *const Questions[] = {"1st gear", "2nd gear", "3rd gear", "4th gear", "5th gear",
-                                 "6th gear", "7th gear", "reverse"};
-const int32_t Gears[] = {1, 2, 3, 4, 5, 6, 7, GEAR_REVERSE};
+enum Source : uint32_t { SRC_LEVER, SRC_STDIN };
 
-// The input that `now` has and `before` had not: a button pressed (the lowest number) or
-// the hat moved into one of the four directions. False when there is none.
-bool NewInput(const Sample &before, const Sample &now, GateInput *input)
+bool FindLever(const Settings &s, Lever *lever)
 {
-    for (int b = 1; b <= MAX_BUTTONS; b++)
-        if (ButtonHeld(now, b) && !ButtonHeld(before, b)) {
-            *input = {GateInput::BUTTON, static_cast<uint32_t>(b)};
+    for (const std::string &node : CandidateNodes(s.device)) {
+        if (OpenLever(node, lever) != 0)
+            continue;
+        if (IsNamedLever(*lever, s.device))
             return true;
-        }
-    bool direction = now.hat == HAT_FORWARD || now.hat == HAT_RIGHT || now.hat == HAT_BACKWARD || now.hat == HAT_LEFT;
-    if (direction && now.hat != before.hat) {
-        *input = {GateInput::HAT, now.hat};
-        return true;
+        CloseLever(lever);
     }
     return false;
 }
 
-Lever FindLever(const Settings &s, bool *found)
+bool WriteAll(int fd, const std::string &text)
 {
-    *found = false;
-    Lever lever;
-    for (const std::string &node : CandidateNodes(s.device)) {
-        if (OpenLever(node, &lever) != 0)
-            continue;
-        if (IsNamedLever(lever, s.device)) {
-            *found = true;
-            return lever;
-        }
-        CloseLever(&lever);
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR)
+            return false;
+        done += n > 0 ? n : 0;
     }
-    return lever;
+    return true;
 }
 
-// Replaces any plate or gate line of the config file with the gate map.
-bool WriteConfig(const std::string &path, const std::string &map)
+// Sets the learned keys in the config file, keeping the rest of it. The new text is written
+// beside it and renamed over it, so a failure leaves the old file whole. Returns false with
+// the reason in *error.
+bool WriteConfig(const std::string &path, const std::vector<std::pair<std::string, std::string>> &learned,
+                 std::string *error)
 {
-    std::ifstream in(path);
-    std::ostringstream kept;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string key = line.substr(0, line.find('='));
-        key.erase(0, key.find_first_not_of(" \t"));
-        key.erase(key.find_last_not_of(" \t") + 1);
-        if (key != "gate" && key != "plate")
-            kept << line << "\n";
-    }
+    std::string text;
+    int rc = ReadConfigFile(path, &text, error);
+    if (rc != 0 && rc != ENOENT)
+        return false;
+    // Through a symlink, as dotfile managers keep it, the file it points to is rewritten.
+    char real[PATH_MAX];
+    std::string target = realpath(path.c_str(), real) ? real : path;
     // The folder too, as ~/.config/gearvane may not exist yet.
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    std::string temporary = path + ".new";
-    std::ofstream out(temporary);
-    out << kept.str() << "gate = \"" << map << "\"\n";
-    out.close();
-    return out && rename(temporary.c_str(), path.c_str()) == 0;
+    for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1))
+        mkdir(target.substr(0, slash).c_str(), 0755);
+    std::string temporary = target + ".new";
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
+    int saved = errno;
+    if (fd >= 0 && close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        *error = target + ": " + strerror(saved);
+        if (fd >= 0)
+            unlink(temporary.c_str());
+    }
+    return ok;
+}
+
+// The name as one shell word, so that the printed line can be pasted as it is.
+std::string ShellWord(const std::string &s)
+{
+    std::string quoted = "'";
+    for (char c : s)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+bool Watch(int epoll, int fd, Source source)
+{
+    epoll_event ev = {};
+    ev.events = EPOLLIN;
+    ev.data.u32 = source;
+    return epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+// Asks the gear that is asked now, if it was not asked already.
+void Ask(const Learning &learning, int32_t *asked)
+{
+    if (!LearnDone(learning) && LearnGear(learning) != *asked)
+        fprintf(stderr, "%s: move the lever there, or press Enter to skip\n", GearQuestion(LearnGear(learning)));
+    *asked = LearnGear(learning);
+}
+
+// Feeds the lever's pending events to the learn rules. Returns false when the lever is gone.
+bool ReadLever(const Lever &lever, Learning *learning, int32_t *asked)
+{
+    input_event event;
+    int rc;
+    while ((rc = libevdev_next_event(lever.dev, LIBEVDEV_READ_FLAG_NORMAL, &event)) >= 0 || rc == -EINTR) {
+        if (rc != LIBEVDEV_READ_STATUS_SUCCESS || event.type != EV_SYN || event.code != SYN_REPORT)
+            continue;
+        int32_t taken;
+        if (LearnSample(learning, ReadSample(lever), &taken) == LEARN_TAKEN)
+            fprintf(stderr, "that is %s already; try again\n", GearQuestion(taken));
+        Ask(*learning, asked);
+    }
+    return rc == -EAGAIN;
+}
+
+// Runs the questions. Returns 0, or 1 after a failure, which it has reported.
+int Question(const Lever &lever, Learning *learning)
+{
+    int epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0 || !Watch(epoll, lever.fd, SRC_LEVER)) {
+        fprintf(stderr, "gearvane: cannot watch the lever: %s\n", strerror(errno));
+        if (epoll >= 0)
+            close(epoll);
+        return 1;
+    }
+    // Standard input that epoll refuses (a file, /dev/null) cannot skip: the lever answers all.
+    bool typing = Watch(epoll, STDIN_FILENO, SRC_STDIN);
+    int enters = 0, status = 0;
+    int32_t asked = GEAR_NONE;
+    Ask(*learning, &asked);
+    while (!LearnDone(*learning) && status == 0) {
+        if (enters > 0) {
+            enters--;
+            LearnSkip(learning);
+            Ask(*learning, &asked);
+            continue;
+        }
+        epoll_event e;
+        int n = epoll_wait(epoll, &e, 1, -1);
+        if (n < 0 && errno != EINTR) {
+            fprintf(stderr, "gearvane: epoll_wait: %s\n", strerror(errno));
+            status = 1;
+        }
+        if (n < 1 || status)
+            continue;
+        if (e.data.u32 == SRC_STDIN && typing) {
+            char buffer[256];
+            ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < got; i++)
+                enters += buffer[i] == '\n';
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+                // The end of the input skips the remaining questions.
+                LearnEnd(learning);
+                typing = false;
+            }
+        } else if (e.data.u32 == SRC_LEVER && !ReadLever(lever, learning, &asked)) {
+            fprintf(stderr, "gearvane: the lever is gone\n");
+            status = 1;
+        }
+    }
+    close(epoll);
+    return status;
 }
 
 }  // namespace
 
 int Learn(const Settings &s)
 {
-    bool found;
-    Lever lever = FindLever(s, &found);
-    if (!found) {
+    Lever lever;
+    if (!FindLever(s, &lever)) {
         fprintf(stderr, "gearvane: no lever found: plug it in, or name it with --device (see --list-devices)\n");
         return 1;
     }
     fprintf(stderr, "Learning the gates of %s (%s). Answer each question by moving the lever.\n", lever.path.c_str(),
             lever.name.c_str());
-    int epoll = epoll_create1(EPOLL_CLOEXEC);
-    epoll_event ev = {};
-    ev.events = EPOLLIN;
-    ev.data.u32 = 0;
-    epoll_ctl(epoll, EPOLL_CTL_ADD, lever.fd, &ev);
-    ev.data.u32 = 1;
-    epoll_ctl(epoll, EPOLL_CTL_ADD, STDIN_FILENO, &ev);
-
-    GateMap map = {};
-    Sample before = ReadSample(lever);
-    std::string pending;  // typed but not yet used
-    int status = 0;
-    for (int q = 0; q < 8 && status == 0; q++) {
-        fprintf(stderr, "%s: move the lever there, or press Enter to skip\n", Questions[q]);
-        bool answered = false;
-        while (!answered && status == 0) {
-            size_t newline = pending.find('\n');
-            if (newline != std::string::npos) {
-                pending.erase(0, newline + 1);
-                break;  // skipped
-            }
-            epoll_event e;
-            if (epoll_wait(epoll, &e, 1, -1) < 1)
-                continue;
-            if (e.data.u32 == 1) {
-                char buffer[256];
-                ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-                if (n > 0) {
-                    pending.append(buffer, n);
-                    continue;
-                }
-                // End of input: the remaining questions are skipped.
-                epoll_ctl(epoll, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
-                q = 8;
-                break;
-            }
-            input_event event;
-            int rc;
-            while ((rc = libevdev_next_event(lever.dev, LIBEVDEV_READ_FLAG_NORMAL, &event)) >= 0 ||
-                   rc == -EINTR) {
-                if (rc != LIBEVDEV_READ_STATUS_SUCCESS || event.type != EV_SYN || event.code != SYN_REPORT)
-                    continue;
-                Sample now = ReadSample(lever);
-                GateInput got;
-                if (!answered && NewInput(before, now, &got)) {
-                    int used = -1;
-                    for (int i = 0; i < map.count; i++)
-                        if (map.entries[i].input.kind == got.kind && map.entries[i].input.value == got.value)
-                            for (int k = 0; k < 8; k++)
-                                if (Gears[k] == map.entries[i].gear)
-                                    used = k;
-                    if (used >= 0) {
-                        fprintf(stderr, "that is %s already; try again\n", Questions[used]);
-                    } else {
-                        map.entries[map.count++] = {got, Gears[q]};
-                        answered = true;
-                    }
-                }
-                before = now;
-            }
-            if (rc != -EAGAIN && rc != LIBEVDEV_READ_STATUS_SYNC) {
-                fprintf(stderr, "gearvane: the lever is gone\n");
-                status = 1;
-            }
-        }
-    }
+    Learning learning;
+    LearnStart(&learning, ReadSample(lever));
+    int status = Question(lever, &learning);
+    std::string name = lever.name;
     CloseLever(&lever);
-    close(epoll);
     if (status)
         return status;
-    if (map.count == 0) {
+    if (learning.map.count == 0) {
         fprintf(stderr, "gearvane: no gear learned\n");
         return 1;
     }
-    char text[200];
-    FormatGateMap(map, text, sizeof text);
-    printf("--gate %s\n", text);
+    auto learned = LearnedSettings(name, learning.map);
+    printf("--device %s --gate %s\n", ShellWord(name).c_str(), learned[1].second.c_str());
+    fflush(stdout);
     if (!s.config.empty()) {
-        if (!WriteConfig(s.config, text)) {
-            fprintf(stderr, "gearvane: cannot write %s: %s\n", s.config.c_str(), strerror(errno));
+        std::string error;
+        if (!WriteConfig(s.config, learned, &error)) {
+            fprintf(stderr, "gearvane: cannot write the config file: %s\n", error.c_str());
             return 1;
         }
         fprintf(stderr, "written to %s\n", s.config.c_str());

@@ -41,7 +41,7 @@ struct Gearvane {
     bool starting = true;
     Keyboard keyboard;
     bool keyboardStale = false;  // the keys changed: recreate once no key is down
-    int pressedCode = 0;
+    int pressedCode = 0;  // the key that is down, 0 for none
     std::string pressedName;
     Tapper tapper;
     int64_t start = 0;
@@ -77,11 +77,6 @@ void Fail(const char *format, ...)
     vfprintf(stderr, format, args);
     va_end(args);
     fputc('\n', stderr);
-}
-
-std::string GearName(int32_t gear)
-{
-    return gear == GEAR_REVERSE ? "R" : gear == GEAR_NONE ? "N" : std::to_string(gear);
 }
 
 void Watch(Gearvane &g, int fd, Source source)
@@ -124,9 +119,11 @@ void SendKeyEvent(Gearvane &g, int32_t direction, bool down, int64_t now)
         printf("%lld %s %s\n", static_cast<long long>((now - g.start) / 1000), g.pressedName.c_str(),
                down ? "down" : "up");
         fflush(stdout);
-        return;
+    } else {
+        SendKey(&g.keyboard, g.pressedCode, down);
     }
-    SendKey(&g.keyboard, g.pressedCode, down);
+    if (!down)
+        g.pressedCode = 0;
 }
 
 void RecreateKeyboard(Gearvane &g)
@@ -141,11 +138,12 @@ void RecreateKeyboard(Gearvane &g)
     g.keyboard = fresh;
 }
 
+// The keys first, then the status lines.
 void Perform(Gearvane &g, TapActions a, int64_t now)
 {
     if (a.release)
         SendKeyEvent(g, a.release, false, now);
-    if (g.keyboardStale && g.tapper.phase != TAP_HOLDING && g.settings.mode == MODE_RUN) {
+    if (g.keyboardStale && !g.pressedCode && g.settings.mode == MODE_RUN) {
         RecreateKeyboard(g);
         g.keyboardStale = false;
     }
@@ -154,27 +152,19 @@ void Perform(Gearvane &g, TapActions a, int64_t now)
     if (a.release || a.press)
         TapperSent(&g.tapper, Now());
     ArmAt(g.tapTimer, TapperDue(&g.tapper));
+    char news[256];
+    if (g.settings.mode != MODE_SIMULATE)
+        a.news.ended = false;
+    if (FormatNews(a.news, g.settings.upKey.c_str(), g.settings.downKey.c_str(), news, sizeof news) &&
+        !g.settings.quiet)
+        fputs(news, stderr);
 }
 
-// The lever's decoded state. The key goes out before any status line.
+// The lever's decoded state.
 void Engage(Gearvane &g, Decoded d)
 {
-    const Settings &s = g.settings;
     int64_t now = Now();
-    int32_t gear = CapGear(d.gear, s.maxGear);
-    bool resetPressed = d.reset && !g.tapper.resetHeld;
-    int32_t before = g.tapper.target;
-    // Where the game will be when the next tap starts: a reset puts it in neutral.
-    int32_t from = resetPressed ? GEAR_NONE : TapperLanding(&g.tapper);
-    Perform(g, TapperLever(&g.tapper, now, gear, d.reset), now);
-    if (resetPressed)
-        Status(g, "reset: the game is taken to be in neutral");
-    int32_t target = g.tapper.target;
-    if ((target != before || resetPressed) && target != from) {
-        int32_t taps = TapsBetween(from, target);
-        Status(g, "%s -> %s: %d x %s", GearName(from).c_str(), GearName(target).c_str(), taps > 0 ? taps : -taps,
-               (taps > 0 ? s.upKey : s.downKey).c_str());
-    }
+    Perform(g, TapperLever(&g.tapper, now, CapGear(d.gear, g.settings.maxGear), d.reset), now);
 }
 
 void DecodeLever(Gearvane &g)
@@ -402,7 +392,7 @@ void OnInput(Gearvane &g)
 
 bool Finished(const Gearvane &g)
 {
-    return g.inputDone && g.tapper.phase != TAP_HOLDING && TapsBetween(g.tapper.assumed, g.tapper.target) == 0;
+    return g.inputDone && !TapperBusy(&g.tapper);
 }
 
 void Reload(Gearvane &g)
@@ -420,11 +410,11 @@ void Reload(Gearvane &g)
     fresh.device = s.device;
     fresh.grab = s.grab;
     s = fresh;
-    g.tapper.timing = {s.holdMs * 1000LL, s.gapMs * 1000LL};
+    TapperSetTiming(&g.tapper, {s.holdMs * 1000LL, s.gapMs * 1000LL});
     Status(g, "settings reloaded");
     if (keys && s.mode == MODE_RUN) {
         g.keyboardStale = true;
-        if (g.tapper.phase != TAP_HOLDING) {
+        if (!g.pressedCode) {
             RecreateKeyboard(g);
             g.keyboardStale = false;
         }

@@ -5,25 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../../core/gate.h"
-
-enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
-
-struct Settings {
-    Mode mode = MODE_RUN;
-    std::string device;  // an event node (a path), a part of a device name, or empty: the first lever
-    bool grab = false;
-    GateMap map = StandardPlate;
-    std::string mapName = "standard";  // standard, nascar or the --gate text
-    int maxGear = 6;
-    std::string upKey = "KEY_PAGEUP", downKey = "KEY_PAGEDOWN";
-    int upCode = 0, downCode = 0;  // their evdev codes
-    int holdMs = 40, gapMs = 40;
-    bool quiet = false;
-    std::string config;  // the config file read, empty if none
-};
-
-enum { EXIT_USAGE = 2 };
+#include "../../config/settings.h"
 
 // Reads the command line `args` (without the program's name) and the config file it names,
 // or the default one ($XDG_CONFIG_HOME/gearvane/gearvane.conf) if that exists. The command
@@ -31,5 +13,14 @@ enum { EXIT_USAGE = 2 };
 // the exit status: 0 after --help or --version (printed on `out`), EXIT_USAGE after a usage
 // error, whose message is in *error.
 int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::string *error, std::string *out);
+
+// The evdev code of a key that --up-key and --down-key may name, or -1: keyboard keys only,
+// and none that the desktop takes as a command to power off, sleep or lock.
+int KeyboardKeyCode(const std::string &name);
+
+// Reads a config file of at most CONFIG_MAX_BYTES into *text without ever blocking: a
+// directory, a device or a FIFO is refused before it is opened. Returns 0, ENOENT when
+// there is no such file, or -1 with the reason in *error.
+int ReadConfigFile(const std::string &path, std::string *text, std::string *error);
 
 #endif

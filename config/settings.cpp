@@ -1,0 +1,361 @@
+// The settings model: the config file's text, the checks of every value, and the join of
+// the command line with the file.
+#include "settings.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+
+#include "gate_map.h"
+
+namespace {
+
+const char *const Keys[] = {"device", "grab",   "plate",  "gate",  "max-gear",
+                            "up-key", "down-key", "hold-ms", "gap-ms", "quiet"};
+
+bool IsKey(const std::string &key)
+{
+    for (const char *k : Keys)
+        if (key == k)
+            return true;
+    return false;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string Trim(const std::string &s)
+{
+    size_t first = 0, last = s.size();
+    while (first < last && IsBlank(s[first]))
+        first++;
+    while (last > first && IsBlank(s[last - 1]))
+        last--;
+    return s.substr(first, last - first);
+}
+
+// Text from the user in quotes for a message, cut short if long.
+std::string Shown(const std::string &s)
+{
+    std::string shown = "'";
+    shown += s.size() > 40 ? s.substr(0, 40) + "..." : s;
+    return shown + "'";
+}
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// The text's lines without their line ends, and whether it used CRLF.
+std::vector<std::string> Lines(const std::string &text, bool *crlf)
+{
+    std::vector<std::string> lines;
+    *crlf = text.find("\r\n") != std::string::npos;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+const char Bom[] = "\xEF\xBB\xBF";
+
+// The key of a `key = value` line, or "" for a blank line, a comment or anything else.
+std::string KeyOf(const std::string &line)
+{
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#' || t[0] == ';' || t[0] == '[')
+        return "";
+    size_t equals = t.find('=');
+    return equals == std::string::npos ? "" : Trim(t.substr(0, equals));
+}
+
+// The value after '=': quoted, or up to a comment. False with the reason when it is malformed.
+bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
+{
+    std::string t = Trim(raw);
+    if (t.empty() || t[0] != '"') {
+        for (size_t i = 1; i < t.size(); i++)
+            if ((t[i] == '#' || t[i] == ';') && IsBlank(t[i - 1])) {
+                t = Trim(t.substr(0, i));
+                break;
+            }
+        if (!t.empty() && (t[0] == '#' || t[0] == ';'))
+            t.clear();
+        *value = t;
+        return true;
+    }
+    value->clear();
+    size_t i = 1;
+    for (; i < t.size() && t[i] != '"'; i++) {
+        if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == '"' || t[i + 1] == '\\'))
+            i++;
+        *value += t[i];
+    }
+    if (i == t.size()) {
+        *reason = "the closing quote is missing";
+        return false;
+    }
+    std::string rest = Trim(t.substr(i + 1));
+    if (!rest.empty() && rest[0] != '#' && rest[0] != ';') {
+        *reason = Shown(rest) + " follows the closing quote";
+        return false;
+    }
+    return true;
+}
+
+bool HasControl(const std::string &s)
+{
+    for (unsigned char c : s)
+        if ((c < 0x20 && c != '\t') || c == 0x7f)
+            return true;
+    return false;
+}
+
+const SettingValue *Find(const std::vector<SettingValue> &values, const char *key)
+{
+    const SettingValue *found = nullptr;
+    for (const SettingValue &v : values)
+        if (v.key == key)
+            found = &v;
+    return found;
+}
+
+// The command line's value, else the file's, else null.
+const SettingValue *Pick(const std::vector<SettingValue> &cli, const std::vector<SettingValue> &file, const char *key)
+{
+    const SettingValue *v = Find(cli, key);
+    return v ? v : Find(file, key);
+}
+
+bool Fail(std::string *error, const SettingValue &v, const std::string &message)
+{
+    *error = v.where + ": " + message;
+    return false;
+}
+
+// A decimal number in min..max, and nothing else: no sign, no hex, no unit.
+bool Number(const SettingValue &v, int min, int max, int *out, std::string *error)
+{
+    bool digits = !v.value.empty() && v.value.size() <= 9;
+    for (char c : v.value)
+        digits = digits && c >= '0' && c <= '9';
+    int n = digits ? atoi(v.value.c_str()) : -1;
+    if (!digits || n < min || n > max)
+        return Fail(error, v,
+                    Shown(v.value) + " is not a decimal number from " + std::to_string(min) + " to " +
+                        std::to_string(max));
+    *out = n;
+    return true;
+}
+
+bool Flag(const SettingValue &v, bool *out, std::string *error)
+{
+    std::string s = Lower(v.value);
+    if (s == "true" || s == "yes" || s == "on" || s == "1")
+        *out = true;
+    else if (s == "false" || s == "no" || s == "off" || s == "0")
+        *out = false;
+    else
+        return Fail(error, v, Shown(v.value) + " is neither true nor false");
+    return true;
+}
+
+bool Key(const SettingValue &v, const KeyLookup &keys, std::string *name, int *code, std::string *error)
+{
+    int c = keys(v.value);
+    if (c < 0)
+        return Fail(error, v,
+                    Shown(v.value) + " is not a keyboard key that gearvane can send; use a name such as "
+                                     "KEY_PAGEUP or KEY_E");
+    *name = v.value;
+    *code = c;
+    return true;
+}
+
+// The plate or gate map, from the one place that chose it.
+bool Map(const std::vector<SettingValue> &source, bool commandLine, Settings *s, std::string *error)
+{
+    const SettingValue *plate = Find(source, "plate"), *gate = Find(source, "gate");
+    if (plate && gate) {
+        *error = commandLine ? "--plate and --gate cannot be used together: --plate chooses a legacy plate, --gate "
+                               "maps each gear"
+                             : gate->where + ": plate is set too; keep one of plate and gate";
+        return false;
+    }
+    if (gate) {
+        char message[200];
+        if (!ParseGateMap(gate->value.c_str(), &s->map, message, sizeof message))
+            return Fail(error, *gate, message);
+        s->mapName = gate->value;
+    } else if (plate) {
+        std::string name = Lower(plate->value);
+        if (name != "standard" && name != "nascar")
+            return Fail(error, *plate, Shown(plate->value) + " is not a plate: standard or nascar");
+        s->map = name == "nascar" ? NascarPlate : StandardPlate;
+        s->mapName = name;
+    }
+    return true;
+}
+
+std::string Quoted(const std::string &value)
+{
+    std::string q = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            q += '\\';
+        q += c;
+    }
+    return q + "\"";
+}
+
+// Names and gate maps are text; numbers, keys and words read as well without quotes.
+std::string ConfigLine(const std::string &key, const std::string &value)
+{
+    bool plain = key != "device" && key != "gate" && !value.empty();
+    for (char c : value)
+        plain = plain && (isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.');
+    return key + " = " + (plain ? value : Quoted(value));
+}
+
+}  // namespace
+
+const char SettingKeyList[] = "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet";
+
+bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
+                    std::string *error)
+{
+    bool crlf;
+    std::vector<std::string> lines = Lines(text.compare(0, 3, Bom) == 0 ? text.substr(3) : text, &crlf);
+    std::vector<SettingValue> read;
+    std::vector<int> lineOf;
+    for (size_t i = 0; i < lines.size(); i++) {
+        std::string at = name + ":" + std::to_string(i + 1) + ": ";
+        std::string line = Trim(lines[i]);
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (HasControl(line)) {
+            *error = at + "the line holds a control character: this is not a text file";
+            return false;
+        }
+        if (line[0] == '[') {
+            *error = at + Shown(line) + ": the config file has no sections; write key = value lines";
+            return false;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            *error = at + Shown(line) + " is not of the form key = value";
+            return false;
+        }
+        std::string key = Trim(line.substr(0, equals));
+        if (!IsKey(key)) {
+            *error = at + Shown(key) + " is not a setting; the settings are " + SettingKeyList;
+            return false;
+        }
+        for (size_t k = 0; k < read.size(); k++)
+            if (read[k].key == key) {
+                *error = at + key + " is set on line " + std::to_string(lineOf[k]) + " already";
+                return false;
+            }
+        SettingValue v = {key, "", at + key};
+        std::string reason;
+        if (!ReadValue(line.substr(equals + 1), &v.value, &reason)) {
+            *error = v.where + ": " + reason;
+            return false;
+        }
+        read.push_back(v);
+        lineOf.push_back(static_cast<int>(i + 1));
+    }
+    *values = read;
+    return true;
+}
+
+bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<SettingValue> &file,
+                  const KeyLookup &keys, Settings *settings, std::string *error)
+{
+    Settings s = *settings;
+    const SettingValue *v;
+    if ((v = Pick(cli, file, "device")))
+        s.device = v->value;
+    if ((v = Pick(cli, file, "grab")) && !Flag(*v, &s.grab, error))
+        return false;
+    if ((v = Pick(cli, file, "quiet")) && !Flag(*v, &s.quiet, error))
+        return false;
+    if ((v = Pick(cli, file, "max-gear")) && !Number(*v, 4, 7, &s.maxGear, error))
+        return false;
+    if ((v = Pick(cli, file, "hold-ms")) && !Number(*v, 1, 1000, &s.holdMs, error))
+        return false;
+    if ((v = Pick(cli, file, "gap-ms")) && !Number(*v, 0, 1000, &s.gapMs, error))
+        return false;
+    // The file's map is checked even when the command line's replaces it: it is still wrong.
+    if (!Map(file, false, &s, error))
+        return false;
+    bool cliMap = Find(cli, "plate") || Find(cli, "gate");
+    if (cliMap && !Map(cli, true, &s, error))
+        return false;
+
+    const SettingValue up = {"up-key", s.upKey, "up-key"}, down = {"down-key", s.downKey, "down-key"};
+    const SettingValue *upGiven = Pick(cli, file, "up-key"), *downGiven = Pick(cli, file, "down-key");
+    if (!Key(upGiven ? *upGiven : up, keys, &s.upKey, &s.upCode, error) ||
+        !Key(downGiven ? *downGiven : down, keys, &s.downKey, &s.downCode, error))
+        return false;
+    if (s.upCode == s.downCode)
+        return Fail(error, downGiven ? *downGiven : *upGiven,
+                    s.downKey + " is the up key too: the up and down keys must be different keys");
+    *settings = s;
+    return true;
+}
+
+std::string RewriteConfig(const std::string &text, const std::vector<std::pair<std::string, std::string>> &set)
+{
+    bool bom = text.compare(0, 3, Bom) == 0, crlf;
+    std::vector<std::string> lines = Lines(bom ? text.substr(3) : text, &crlf);
+    const char *eol = crlf ? "\r\n" : "\n";
+    std::vector<std::string> dropped;
+    for (const auto &kv : set) {
+        if (kv.first == "gate")
+            dropped.push_back("plate");
+        if (kv.first == "plate")
+            dropped.push_back("gate");
+    }
+    std::vector<bool> written(set.size(), false);
+    std::string out = bom ? Bom : "";
+    for (const std::string &line : lines) {
+        std::string key = KeyOf(line);
+        bool keep = true;
+        for (size_t i = 0; i < set.size(); i++)
+            if (!key.empty() && set[i].first == key) {
+                if (!written[i])
+                    out += ConfigLine(key, set[i].second) + eol;
+                written[i] = true;
+                keep = false;
+            }
+        for (const std::string &d : dropped)
+            keep = keep && key != d;
+        if (keep)
+            out += line + eol;
+    }
+    for (size_t i = 0; i < set.size(); i++)
+        if (!written[i])
+            out += ConfigLine(set[i].first, set[i].second) + eol;
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map)
+{
+    char text[200];
+    FormatGateMap(map, text, sizeof text);
+    return {{"device", deviceName}, {"gate", text}};
+}

@@ -1,0 +1,74 @@
+// The settings that gearvane's front ends share: their values and checks, the config file's
+// text, and how the command line and the file join. Platform-free: the front ends read the
+// file and resolve key names.
+#ifndef GEARVANE_SETTINGS_H
+#define GEARVANE_SETTINGS_H
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../core/gate.h"
+
+enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
+
+struct Settings {
+    Mode mode = MODE_RUN;
+    std::string device;  // an event node (a path), a part of a device name, or empty: the first lever
+    bool grab = false;
+    GateMap map = StandardPlate;
+    std::string mapName = "standard";  // standard, nascar or the gate map's text
+    int maxGear = 6;
+    std::string upKey = "KEY_PAGEUP", downKey = "KEY_PAGEDOWN";
+    int upCode = 0, downCode = 0;  // as the front end's KeyLookup gave them
+    int holdMs = 40, gapMs = 40;
+    bool quiet = false;
+    std::string config;  // the config file read, empty if none
+};
+
+enum { EXIT_USAGE = 2 };
+
+// The largest config file read; anything bigger is not one.
+enum { CONFIG_MAX_BYTES = 64 * 1024 };
+
+// One setting as given: a line of a config file or an option of the command line.
+struct SettingValue {
+    std::string key;    // the file's name for it: "max-gear"
+    std::string value;  // without quotes; "true" for a flag
+    std::string where;  // for messages: "--max-gear", or "FILE:LINE: max-gear"
+};
+
+// The keys a config file may hold, as a comma list for messages.
+extern const char SettingKeyList[];
+
+// Reads a config file's text: `key = value` lines, blank lines, comments from '#' or ';' at
+// the start of a line or after a blank, values optionally in double quotes (inside them \"
+// and \\ stand for " and \). CRLF line ends and a UTF-8 byte order mark are taken too.
+// `name` is the file's name in messages. Each known key may be given once. Returns false
+// with the first error, as "NAME:LINE: ...", in *error; values are checked by JoinSettings.
+bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
+                    std::string *error);
+
+// The code a front end sends for a key name such as "KEY_PAGEUP", or -1 when the name is not
+// a keyboard key that it can send.
+using KeyLookup = std::function<int(const std::string &name)>;
+
+// Joins the command line's settings and the config file's into *settings, over its current
+// values (the defaults of a fresh Settings): the command line wins, and a plate or gate
+// map on the command line replaces the file's choice of either. Checks every value
+// (numbers are decimal). Sets every field but mode and config. Returns false with a
+// message that names the option or FILE:LINE and the key in *error.
+bool JoinSettings(const std::vector<SettingValue> &commandLine, const std::vector<SettingValue> &file,
+                  const KeyLookup &keys, Settings *settings, std::string *error);
+
+// The config text with the given keys set: each key's first line is replaced where it is,
+// its other lines dropped, and a key without one is added at the end. Setting gate drops
+// plate and vice versa. Comments, other lines and the text's line ends (LF or CRLF) stay.
+std::string RewriteConfig(const std::string &text, const std::vector<std::pair<std::string, std::string>> &set);
+
+// What learning a lever gives: its name for `device` and the map for `gate`, ready for
+// RewriteConfig.
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map);
+
+#endif
