@@ -165,13 +165,3 @@ def holds_and_gaps(events):
             down, up = None, (step, t)
     return holds, gaps
 
-
-def command_result(expected, code, said):
-    """A `commands` line (`EXIT ARGS [~ WORD]`) as it came out: the exit code, and WORD
-    where one of the lines the program said names it; without WORD, what it said."""
-    command, _, word = expected.partition(" ~ ")
-    out = f"{code} {' '.join(command.split()[1:])}".rstrip()
-    if word:
-        named = any(word.lower() in s.lower() for s in said)
-        return f"{out} ~ {word if named else '? ' + (said[0] if said else '(said nothing)')}"
-    return out + "".join(f" ~ {s}" for s in said)

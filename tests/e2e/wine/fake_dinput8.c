@@ -66,7 +66,7 @@ static void Changed(void)
 
 static void Apply(const char *line)
 {
-    char verb[16] = "", arg[400] = "", *b;
+    char verb[16] = "", arg[400] = "", list[400], *b;
     long step;
     long long t;
     if (sscanf(line, "name %63[^\n]", arg) == 1) {
@@ -76,12 +76,11 @@ static void Apply(const char *line)
         Plugged = 0;
     } else if (sscanf(line, "%ld %15s %399[^\n]", &step, verb, arg) >= 2) {
         EnterCriticalSection(&Lock);
-        if (strcmp(verb, "set") == 0) {
+        if (strcmp(verb, "set") == 0 && sscanf(arg, "%399s %lu", list, &Pov) == 2) {
             memset(Held, 0, sizeof Held);
-            for (b = strtok(arg, ", "); b && strchr("-0123456789", *b); b = strtok(NULL, ", "))
+            for (b = strtok(list, ","); b; b = strtok(NULL, ","))
                 if (atoi(b) >= 1 && atoi(b) <= 128)
                     Held[atoi(b) - 1] = 0x80;
-            Pov = b ? strtoul(b, NULL, 0) : 0xFFFFFFFF;
         } else if (strcmp(verb, "unplug") == 0) {
             Plugged = 0;
             Hard = strcmp(arg, "hard") == 0;
@@ -90,19 +89,41 @@ static void Apply(const char *line)
             Generation++;  /* objects made before the unplug stay dead */
         }
         t = Now();
-        Changed();
+        if (strcmp(verb, "mark") != 0)
+            Changed();
         LeaveCriticalSection(&Lock);
         if (Window && (strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0))
             PostMessageW(Window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-        LogLine("step %ld %s t=%lld", step, verb, t);
+        LogLine("step %ld %s %s t=%lld", step, verb, arg, t);
     }
+}
+
+/* The next line of standard input, read without the CRT, whose lock on stdin would be held
+   while waiting and could stall the program. Returns 0 at the end. */
+static int ReadLine(char *line, int size)
+{
+    static char buffer[4096];
+    static DWORD have;
+    char *end;
+    DWORD got;
+    while (!(end = memchr(buffer, '\n', have))) {
+        if (have == sizeof buffer ||
+            !ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer + have, sizeof buffer - have, &got, NULL) || !got)
+            return 0;
+        have += got;
+    }
+    *end = '\0';
+    lstrcpynA(line, buffer, size);
+    have -= end + 1 - buffer;
+    memmove(buffer, end + 1, have);
+    return 1;
 }
 
 static DWORD WINAPI ReadCommands(void *unused)
 {
     char line[512];
     (void)unused;
-    while (fgets(line, sizeof line, stdin))
+    while (ReadLine(line, sizeof line))
         Apply(line);
     return 0;
 }
@@ -327,7 +348,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         InitializeCriticalSection(&Lock);
         OpenLog();
         CatchMessageBoxes();
-        while (fgets(line, sizeof line, stdin) && strncmp(line, "start", 5) != 0)
+        while (ReadLine(line, sizeof line) && strncmp(line, "start", 5) != 0)
             Apply(line);
         CloseHandle(CreateThread(NULL, 0, ReadCommands, NULL, 0, NULL));
     }

@@ -8,8 +8,8 @@ as the scenario's sections write them. A key recorder in its own Wine process lo
 key event. Scenario files (format: ../scenario.py) of both programs hold:
   controller:  STEP WHAT: a position (neutral, buttons 1,5,100, hat up|up-right|..|centred,
                pov N; it holds from that step on) or an action
-  keys:        STEP KEY down|up, STEP KEY tap [xN]: KEY_PAGEUP, KEY_PAGEDOWN, KEY_ESC as the
-               program must send them (other events read vk=.. scan=.. flags=..)
+  keys:        STEP KEY down|up, STEP KEY tap [xN]: KEY_PAGEUP, KEY_PAGEDOWN (KEY_ESC, KEY_Q,
+               KEY_A) as the program must send them; other events read vk=.. scan=.. flags=..
   boxes:       "caption" icon "text" owner "owner's caption"
   exit: N
 Sections left out are not checked, except keys and boxes: none are expected then.
@@ -25,14 +25,15 @@ RADIO, uncheck RADIO, close-button, wm-close, close-box, escape, focus-target, r
 gearvane-tray.exe: a step starts once the last one's keys have come and stayed quiet for
 `settle` ms, or, written `STEP after K down|up WHAT`, at the last step's K-th key-down or -up.
 Actions: unplug [hard], replug [POSITION], rest MS, start ARGS (another start, waited for; its
-exit code and boxes join the keys). At the end the program is killed if it still runs.
+exit code and boxes join the keys). At the end the program is killed if it still runs. Every
+tap is checked: one key down at a time, none left down, holds and gaps of 40 ms or more at
+least half as long, and a key cut by an unplug or a start let go within half a hold.
   args: ... (after --log status.log), lever: absent|polled, settle: MS (300)
   timing compare args: ...         runs again: holds and gaps must grow over 3 times
   log: the status lines;  calls: STEP N, the calls of the lever during the step
-  commands: EXIT ARGS [~ WORD], instead of a run: a start each, its box naming WORD
 """
 import argparse
-import ast
+import glob
 import os
 import re
 import shlex
@@ -249,8 +250,8 @@ class Step:
             self.trigger, words = (words[2], int(words[1])), words[3:]
         self.kind = words[0] if words[0] in ("unplug", "replug", "start", "rest") else "set"
         self.words = words[1:] if self.kind != "set" else words
-        n = self.number
-        state = [f"{n} set {','.join(map(str, position(self.words)[0])) or '-'} {position(self.words)[1]}"]
+        n, (buttons, hat) = self.number, position(self.words if self.kind in ("set", "replug") else [])
+        state = [f"{n} set {','.join(map(str, buttons)) or '-'} {hat}"]
         self.commands = {"set": state, "unplug": [f"{n} unplug {' '.join(self.words)}"],
                          "replug": (state if self.words else []) + [f"{n} plug"]}.get(self.kind, [f"{n} mark"])
 
@@ -258,26 +259,31 @@ class Step:
 class TrayRun(Run):
     """gearvane-tray.exe with the scripted dinput8.dll, told each step on its standard input."""
     marker = "step"
-    KEYS = {(0x21, 0x49, INJECTED | EXTENDED): "KEY_PAGEUP", (0x22, 0x51, INJECTED | EXTENDED): "KEY_PAGEDOWN"}
+    KEYS = {(0x21, 0x49, INJECTED | EXTENDED): "KEY_PAGEUP", (0x22, 0x51, INJECTED | EXTENDED): "KEY_PAGEDOWN",
+            (0x51, 0x10, INJECTED): "KEY_Q", (0x41, 0x1E, INJECTED): "KEY_A"}
 
     def start_other(self, argv, log):
-        """Another start of the exe, waited for: (exit code, the texts of its boxes)."""
+        """Another start of the exe, waited for: its exit code and boxes."""
         other = self.wine([self.exe, *argv], log)
         try:
             code = str(other.wait(30))
         except subprocess.TimeoutExpired:
             other.kill()
             code = "killed"
-        return code, [ast.literal_eval(re.findall(r'"(?:[^"\\]|\\.)*"', box)[1]) for box in Log(self.at(log)).section("boxes")]
+        return code, Log(self.at(log)).section("boxes")
 
     def run(self, args):
         scn, settle = self.scn, self.scn.number("settle", 300)
         steps = [Step(line) for line in scn.blocks.get("controller", ["0 neutral"])]
-        hold_gap = [int(v) for v in re.findall(r"--(?:hold|gap)-ms[= ](\d+)", " ".join(args))] or [40]
-        limit = 4 + 8 * max(hold_gap) / 1000  # generous: only a broken program waits it out
+        self.hold, self.gap = ([int(v) for v in re.findall(rf"--{name}-ms[= ](\d+)", " ".join(args))] or [40]
+                               for name in ("hold", "gap"))
+        limit = 4 + 8 * (self.hold[-1] + self.gap[-1]) / 1000  # generous: only a broken program waits it out
         expected = shared.expand_taps(scn.blocks.get("keys", []), lambda step, key, edge: f"{step} {key} {edge}")
         counts = [int(line.split()[0]) for line in expected if line.split()[-1] in ("down", "up")]
         lever = scn.settings.get("lever", "")
+        for folder in glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c/users/*/AppData/Roaming/gearvane")):
+            shutil.rmtree(folder)  # each run starts without a config file
+        self.steps = steps
         self.start_recorder()
         self.program = self.wine([self.exe, "--log", "status.log", *args], "controller.log", stdin=subprocess.PIPE)
         self.tell([f"caps 128 1 {int('polled' in lever)}"] + ["absent"] * ("absent" in lever) + steps[0].commands
@@ -323,11 +329,35 @@ class TrayRun(Run):
 
     def actual_keys(self):
         begins = {n: t * 1000 / self.freq for t, n in reversed(self.markers)}
-        return super().actual_keys() + [(begins.get(n, 0), f"{n} start {argv} -> exit {code}" + "".join(
-            f" box {shared.as_c_string(b)}" for b in boxes)) for n, argv, code, boxes in self.starts]
+        return super().actual_keys() + [(begins.get(n, 0), shared.squeeze(f"{n} start {argv} -> exit {code}" + "".join(
+            f" box {b}" for b in boxes))) for n, argv, code, boxes in self.starts]
+
+    def tap_problems(self):
+        problems, down, up = [], None, None
+        begins = {n: t * 1000 / self.freq for t, n in reversed(self.markers)}
+        cut = {s.number for s in self.steps if s.kind in ("unplug", "start")}
+        hold, gap = self.hold[-1], self.gap[-1]
+        for step, ms, vk, _, flags in self.key_events():
+            if not flags & UP:
+                if down:
+                    problems.append(f"step {step}: a key down while vk 0x{down[1]:02X} is down")
+                elif up and up[0] == step and gap >= 40 and ms - up[1] < gap / 2:
+                    problems.append(f"step {step}: a key down {ms - up[1]:.1f} ms after the last up (gap {gap} ms)")
+                down = (ms, vk)
+            elif down:
+                if step in cut and ms - begins[step] > hold / 2:
+                    problems.append(f"step {step}: the key went up {ms - begins[step]:.0f} ms after the step began, "
+                                    f"not at once (hold {hold} ms)")
+                elif step not in cut and hold >= 40 and ms - down[0] < hold / 2:
+                    problems.append(f"step {step}: a key held {ms - down[0]:.1f} ms (hold {hold} ms)")
+                down, up = None, (step, ms)
+        return problems + ([f"vk 0x{down[1]:02X} still down at the end"] if down else [])
 
     def check(self):
         ok = super().check()
+        for problem in self.tap_problems():
+            print(f"taps: {problem}")
+            ok = False
         if "log" in self.scn.blocks:
             lines = open(self.at("status.log"), errors="replace").read().splitlines() \
                 if os.path.exists(self.at("status.log")) else []
@@ -340,12 +370,6 @@ class TrayRun(Run):
 
 
 def check_tray(args, scn):
-    if "commands" in scn.blocks:
-        run, actual = TrayRun(args, scn), []
-        for i, line in enumerate(scn.blocks["commands"]):
-            code, boxes = run.start_other(shlex.split(line.partition(" ~ ")[0])[1:], f"command-{i}.log")
-            actual.append(shared.command_result(line, code, boxes))
-        return shared.compare("exit codes and message boxes", scn.blocks["commands"], actual)
     runs = [TrayRun(args, scn).run(shlex.split(scn.settings.get("args", "")))]
     if "timing compare args" in scn.settings:
         runs.append(TrayRun(args, scn, "-longer").run(shlex.split(scn.settings["timing compare args"])))
@@ -377,7 +401,7 @@ def main():
     scn = shared.Scenario(args.scenario)
     sections = {"controller", "keys", "boxes"}
     if os.path.basename(args.fake).lower() == "dinput8.dll":
-        scn.check_known({"args", "lever", "settle", "exit", "timing compare args"}, sections | {"log", "calls", "commands"})
+        scn.check_known({"args", "lever", "settle", "exit", "timing compare args"}, sections | {"log", "calls"})
         ok = check_tray(args, scn)
     else:
         scn.check_known({"shift.ini", "capture", "target", "exit", "timing compare shift.ini"},
