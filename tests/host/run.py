@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Host-level tests of the real gearvane for Linux: no VM, no lever, no /dev/uinput.
+
+  run.py --program PATH CASE.scn
+
+Each run starts in a fresh folder, which is also its HOME, with $XDG_CONFIG_HOME inside.
+A case file holds, in the scenario format of tests/e2e/scenario.py:
+  file NAME: "..."       a file in the folder; "..." * N repeats the text N times
+  fifo: NAME             a FIFO in the folder
+  config: "..."          the default config file, $XDG_CONFIG_HOME/gearvane/gearvane.conf
+  commands:              EXIT ARGS [~ TEXT]: one run each, with empty input; TEXT is in its
+                         standard output if EXIT is 0, else in its standard error (any case)
+or a single run:
+  args: --simulate       its command line (shell words)
+  stdin: "7\\n"           its standard input (default: empty)
+  exit: N                its exit status (default 0)
+  stdout: / stderr:      its output lines, exactly; {dir} stands for the folder. With
+                         `slack: MS` a line's leading number may be off by up to MS.
+A run that takes over 10 s is killed, and says so.
+"""
+import argparse
+import ast
+import os
+import re
+import shlex
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+import scenario as shared  # noqa: E402
+
+SETTINGS = {"fifo", "config", "args", "stdin", "exit", "slack"}
+SECTIONS = {"commands", "stdout", "stderr"}
+TIMEOUT = 10
+
+
+def prepare(scn, folder):
+    for key, value in scn.settings.items():
+        if key.startswith("file "):
+            repeated = re.fullmatch(r'(".*")\s*\*\s*(\d+)', value)
+            literal, times = repeated.groups() if repeated else (value, 1)
+            with open(os.path.join(folder, key[5:]), "wb") as f:
+                f.write(ast.literal_eval(literal).encode("latin-1") * int(times))
+    if "fifo" in scn.settings:
+        os.mkfifo(os.path.join(folder, scn.settings["fifo"]))
+    if "config" in scn.settings:
+        os.makedirs(os.path.join(folder, "xdg", "gearvane"))
+        with open(os.path.join(folder, "xdg", "gearvane", "gearvane.conf"), "wb") as f:
+            f.write(scn.string("config"))
+
+
+def run(program, scn, args, stdin=b""):
+    """Exit status ("killed" after the timeout), standard output and error, and the folder."""
+    with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
+        prepare(scn, folder)
+        env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
+        try:
+            p = subprocess.run([program] + args, cwd=folder, env=env, input=stdin, capture_output=True,
+                               timeout=TIMEOUT)
+            status, out, err = str(p.returncode), p.stdout, p.stderr
+        except subprocess.TimeoutExpired as e:
+            status, out, err = "killed", e.stdout or b"", e.stderr or b""
+    return status, out.decode(errors="replace"), err.decode(errors="replace"), folder
+
+
+def check_commands(program, scn):
+    expected, actual = [], []
+    for line in scn.blocks["commands"]:
+        command, _, text = line.partition(" ~ ")
+        words = shlex.split(command)
+        status, out, err, _ = run(program, scn, words[1:])
+        rendered = f"{status} {' '.join(command.split()[1:])}"
+        if text:
+            said = out if status == "0" else err
+            rendered += f" ~ {text}" if text.lower() in said.lower() else f" ~ ? {(said or '(nothing)').strip()}"
+        expected.append(line)
+        actual.append(rendered)
+    return shared.compare(f"{scn.name}: exit codes and messages", expected, actual)
+
+
+def within_slack(expected, actual, slack):
+    """The actual line, or the expected one if they differ only in a leading number within slack."""
+    e, a = expected.split(" ", 1), actual.split(" ", 1)
+    if slack and len(e) == len(a) == 2 and e[1] == a[1] and e[0].isdigit() and a[0].isdigit():
+        return expected if abs(int(e[0]) - int(a[0])) <= slack else actual
+    return actual
+
+
+def check_run(program, scn):
+    status, out, err, folder = run(program, scn, shlex.split(scn.settings.get("args", "")),
+                                   scn.string("stdin", b""))
+    ok = shared.compare(f"{scn.name}: exit status", [scn.settings.get("exit", "0")], [status])
+    slack = scn.number("slack", 0)
+    for name, said in (("stdout", out), ("stderr", err)):
+        if name not in scn.blocks:
+            continue
+        expected = [line.replace("{dir}", folder) for line in scn.blocks[name]]
+        lines = [shared.squeeze(line) for line in said.splitlines()]
+        lines = [within_slack(e, a, slack) for e, a in zip(expected, lines)] + lines[len(expected):]
+        ok = shared.compare(f"{scn.name}: {name}", expected, lines) and ok
+    return ok
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("case")
+    a = parser.parse_args()
+    program, scn = os.path.abspath(a.program), shared.Scenario(a.case)
+    known = SETTINGS | {k for k in scn.settings if k.startswith("file ")}
+    scn.check_known(known, SECTIONS)
+    ok = check_commands(program, scn) if "commands" in scn.blocks else check_run(program, scn)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
