@@ -5,7 +5,8 @@
 
 Each run starts in a fresh folder, which is also its HOME, with $XDG_CONFIG_HOME inside.
 A case file holds, in the scenario format of tests/e2e/scenario.py:
-  file NAME: "..."       a file in the folder; "..." * N repeats the text N times
+  file NAME: "..."       a file in the folder; "..." * N repeats the text N times, and +
+                         joins such parts
   fifo: NAME             a FIFO in the folder
   config: "..."          the default config file, $XDG_CONFIG_HOME/gearvane/gearvane.conf
   commands:              EXIT ARGS [~ TEXT]: one run each, with empty input; TEXT is in its
@@ -13,6 +14,9 @@ A case file holds, in the scenario format of tests/e2e/scenario.py:
 or a single run:
   args: --simulate       its command line (shell words)
   stdin: "7\\n"           its standard input (default: empty)
+  stdin file: NAME       its standard input from NAME, in the folder (or a path, /dev/zero)
+  signal: TERM after MS  the signal MS ms after the start; the input stays open till the end.
+                         With `ends within: MS` it must have ended that long after the signal
   exit: N                its exit status (default 0)
   stdout: / stderr:      its output lines, exactly; {dir} stands for the folder. With
                          `slack: MS` a line's leading number may be off by up to MS.
@@ -23,6 +27,7 @@ import ast
 import os
 import re
 import shlex
+import signal
 import subprocess
 import sys
 import tempfile
@@ -33,7 +38,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import scenario as shared  # noqa: E402
 
-SETTINGS = {"fifo", "config", "args", "stdin", "exit", "slack"}
+SETTINGS = {"fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
 SECTIONS = {"commands", "stdout", "stderr"}
 TIMEOUT = 10
 
@@ -41,10 +46,11 @@ TIMEOUT = 10
 def prepare(scn, folder):
     for key, value in scn.settings.items():
         if key.startswith("file "):
-            repeated = re.fullmatch(r'(".*")\s*\*\s*(\d+)', value)
-            literal, times = repeated.groups() if repeated else (value, 1)
+            text = ""
+            for literal, times in re.findall(r'("(?:[^"\\]|\\.)*")(?:\s*\*\s*(\d+))?', value):
+                text += ast.literal_eval(literal) * int(times or 1)
             with open(os.path.join(folder, key[5:]), "wb") as f:
-                f.write(ast.literal_eval(literal).encode("latin-1") * int(times))
+                f.write(text.encode("latin-1"))
     if "fifo" in scn.settings:
         os.mkfifo(os.path.join(folder, scn.settings["fifo"]))
     if "config" in scn.settings:
@@ -58,13 +64,50 @@ def run(program, scn, args, stdin=b""):
     with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
         prepare(scn, folder)
         env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
-        try:
-            p = subprocess.run([program] + args, cwd=folder, env=env, input=stdin, capture_output=True,
-                               timeout=TIMEOUT)
-            status, out, err = str(p.returncode), p.stdout, p.stderr
-        except subprocess.TimeoutExpired as e:
-            status, out, err = "killed", e.stdout or b"", e.stderr or b""
+        if "stdin file" in scn.settings or "signal" in scn.settings:
+            status, out, err = run_open(program, scn, args, stdin, folder, env)
+        else:
+            try:
+                p = subprocess.run([program] + args, cwd=folder, env=env, input=stdin, capture_output=True,
+                                   timeout=TIMEOUT)
+                status, out, err = str(p.returncode), p.stdout, p.stderr
+            except subprocess.TimeoutExpired as e:
+                status, out, err = "killed", e.stdout or b"", e.stderr or b""
     return status, out.decode(errors="replace"), err.decode(errors="replace"), folder
+
+
+def run_open(program, scn, args, stdin, folder, env):
+    """A run whose input is a file, or a pipe that stays open till the end; it may get a signal."""
+    sig = re.fullmatch(r"(\w+) after (\d+)", scn.settings.get("signal", ""))
+    source = scn.settings.get("stdin file")
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            open(os.path.join(folder, source) if source else os.devnull, "rb") as given:
+        p = subprocess.Popen([program] + args, cwd=folder, env=env, stdin=given if source else subprocess.PIPE,
+                             stdout=out, stderr=err)
+        if not source:
+            p.stdin.write(stdin)
+            p.stdin.flush()
+        status = None
+        try:
+            p.wait(int(sig[2]) / 1000 if sig else TIMEOUT)
+        except subprocess.TimeoutExpired:
+            status = "killed"
+            if sig:
+                p.send_signal(getattr(signal, "SIG" + sig[1]))
+                within = scn.number("ends within", TIMEOUT * 1000)
+                try:
+                    p.wait(within / 1000)
+                    status = None
+                except subprocess.TimeoutExpired:
+                    status = f"not ended {within} ms after SIG{sig[1]}"
+        if p.returncode is None:
+            p.kill()
+            p.wait()
+        if p.stdin:
+            p.stdin.close()
+        out.seek(0)
+        err.seek(0)
+        return status or str(p.returncode), out.read(), err.read()
 
 
 def check_commands(program, scn):

@@ -44,6 +44,20 @@ TEST(Hat, SignsGiveTheAngleClockwiseFromUp)
         EXPECT_EQ(HatAngle(c.x, c.y), c.angle) << c.x << "," << c.y;
 }
 
+TEST(Capabilities, SysfsWordsComeMostSignificantFirst)
+{
+    const struct {
+        const char *bitmap;
+        int bit, wordBits;
+        bool set;
+    } cases[] = {{"100000000 0 0 0 0\n", BTN_TRIGGER, 64, true}, {"100000000 0 0 0 0", BTN_TRIGGER + 1, 64, false},
+                 {"100000000 0 0 0 0", 32, 64, false},          {"1 0 0 0 0 0 0 0 0 0", BTN_TRIGGER, 32, true},
+                 {"30000", ABS_HAT0Y, 64, true},                {"30000", 64 + ABS_HAT0Y, 64, false},
+                 {"", 0, 64, false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(CapabilityBit(c.bitmap, c.bit, c.wordBits), c.set) << c.bitmap << " bit " << c.bit;
+}
+
 TEST(Keys, OnlyKeyboardKeysThatTheDesktopDoesNotActOn)
 {
     const struct {
