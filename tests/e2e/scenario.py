@@ -138,3 +138,30 @@ def median(values):
     ordered = sorted(values)
     n = len(ordered)
     return ordered[n // 2] if n % 2 else (ordered[n // 2 - 1] + ordered[n // 2]) / 2
+
+
+def step_at(markers, t):
+    """The step during which an event at time t happened, from (time, step) markers in
+    time order; before the first marker, the first step."""
+    found = markers[0][1] if markers else 0
+    for mt, step in markers:
+        if mt > t:
+            break
+        found = step
+    return found
+
+
+def holds_and_gaps(events):
+    """Key holds (a down to its up) and gaps (an up to the next down in the same step), from
+    (step, time, down) key events in time order."""
+    holds, gaps, down, up = [], [], None, None
+    for step, t, is_down in events:
+        if is_down:
+            if up and up[0] == step:
+                gaps.append(t - up[1])
+            down, up = (step, t), None
+        elif down:
+            holds.append(t - down[1])
+            down, up = None, (step, t)
+    return holds, gaps
+

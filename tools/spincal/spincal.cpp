@@ -1,41 +1,53 @@
 // spincal: how long the key hold and the pause between taps that shift.ini sets last on
-// this PC. It reads shift.ini with gearvane.exe's own reader and times gearvane.exe's own
-// spin function; no key is ever sent.
+// this PC, and the first line that holds a key for one frame. It reads shift.ini with
+// gearvane.exe's own reader and times gearvane.exe's own spin function; no key is ever sent.
 #include <stdio.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "app/win32/spin.h"
 #include "app/win32/timing_file.h"
 
 typedef std::chrono::steady_clock Clock;
 
-enum { MAX_RUNS = 11 };
-const int32_t CalibrationSpin = 1000000;
-static int Runs = MAX_RUNS;
+enum { MAX_RUNS = 11, FRAME_RUNS = 7, FRAME_ROUNDS = 6, MAX_LINE = 2147483 };
+const double FrameMs = 1000.0 / 60;
 
-static double MillisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+struct Timing {
+    double median, low, high;  // ms
+};
 
-// The median of `Runs` timings of Spin(n).
-static double SpinMilliseconds(int32_t n)
+// `runs` timings of Spin(n): their median and range.
+static Timing TimeSpin(int32_t n, int runs)
 {
     double ms[MAX_RUNS];
-    for (int i = 0; i < Runs; i++) {
+    for (int i = 0; i < runs; i++) {
         Clock::time_point start = Clock::now();
         Spin(n);
-        ms[i] = MillisecondsSince(start);
+        ms[i] = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
-    // Insertion sort: a handful of values.
-    for (int i = 1; i < Runs; i++)
-        for (int j = i; j > 0 && ms[j - 1] > ms[j]; j--) {
-            double t = ms[j];
-            ms[j] = ms[j - 1];
-            ms[j - 1] = t;
-        }
-    return ms[Runs / 2];
+    std::sort(ms, ms + runs);
+    return {ms[runs / 2], ms[0], ms[runs - 1]};
+}
+
+// The shift.ini line (thousands of iterations) whose spin lasts one frame, and its timing
+// at that very size. A short calibration alone swings widely between runs (the clock's
+// grain, the CPU speeding up), so each guess is timed and scaled until it lands within 2 %.
+static int32_t FrameLine(Timing *timing)
+{
+    Spin(50000000);  // lets the CPU reach its working speed first
+    Timing probe = TimeSpin(1000000, FRAME_RUNS);
+    double line = FrameMs * 1000 / std::max(probe.median, 1e-3);
+    for (int round = 0; round < FRAME_ROUNDS; round++) {
+        line = std::clamp(std::round(line), 1.0, double(MAX_LINE));  // a line that fits gearvane's int32
+        *timing = TimeSpin(int32_t(line) * 1000, FRAME_RUNS);
+        if (std::fabs(timing->median - FrameMs) < 0.02 * FrameMs)
+            break;
+        line *= FrameMs / std::max(timing->median, 1e-3);
+    }
+    return int32_t(line);
 }
 
 int main()
@@ -53,25 +65,25 @@ int main()
     Clock::time_point probe = Clock::now();
     Spin(wait1);
     Spin(wait2);
-    if (MillisecondsSince(probe) > 100)
-        Runs = 3;
+    int runs = Clock::now() - probe > std::chrono::milliseconds(100) ? 3 : MAX_RUNS;
 
-    double hold = SpinMilliseconds(wait1);
-    double pause = SpinMilliseconds(wait2);
-    printf("On this PC, median of %d runs:\n", Runs);
-    printf("  %-24s %10.3f ms\n", "key held (WAIT1)", hold);
-    printf("  %-24s %10.3f ms\n", "pause between (WAIT2)", pause);
+    Timing hold = TimeSpin(wait1, runs), pause = TimeSpin(wait2, runs);
+    printf("On this PC, median of %d runs:\n", runs);
+    printf("  %-24s %10.3f ms\n", "key held (WAIT1)", hold.median);
+    printf("  %-24s %10.3f ms\n", "pause between (WAIT2)", pause.median);
     for (int gears : {1, 3, 8}) {
         char label[32];
         snprintf(label, sizeof label, "shift of %d gear%s", gears, gears > 1 ? "s" : "");
-        printf("  %-24s %10.3f ms, and the time to send %d key events\n", label, gears * hold + (gears - 1) * pause,
-               2 * gears);
+        printf("  %-24s %10.3f ms, and the time to send %d key events\n", label,
+               gears * hold.median + (gears - 1) * pause.median, 2 * gears);
     }
 
-    Runs = MAX_RUNS;
-    double perMs = CalibrationSpin / SpinMilliseconds(CalibrationSpin);
+    Timing frame;
+    int32_t line = FrameLine(&frame);
     printf("The spin runs about %.0f iterations per ms here. A key held for one frame at\n"
-           "60 frames per second (16.7 ms) needs a first line of about %.0f in shift.ini.\n",
-           perMs, perMs * 16.7 / 1000 + 0.5);
+           "60 frames per second (16.7 ms) needs a first line of about %ld in shift.ini:\n"
+           "at that size the spin took %.1f ms (median of %d runs; from %.1f to %.1f ms).\n",
+           line * 1000 / frame.median, static_cast<long>(line), frame.median, FRAME_RUNS, frame.low,
+           frame.high);
     return 0;
 }

@@ -1,356 +1,390 @@
 #!/usr/bin/env python3
-"""Runs one end-to-end scenario of gearvane.exe under Wine and compares what happened with
-what the scenario file expects; prints an Expected/Actual diff for each part that differs.
+"""Runs one end-to-end scenario of gearvane.exe or gearvane-tray.exe under Wine and prints an
+Expected/Actual diff for each part that differs from the scenario file.
 
-The program runs unchanged from a fresh work folder holding a copy of gearvane.exe, the
-scripted controller (winmm.dll) and the scenario's shift.ini. A key recorder, started first
-in its own Wine process, logs every key event and reads and dismisses message boxes.
-
-Settings and sections of a scenario (format: ../scenario.py):
-  shift.ini: "50\\n20\\n"          the file's exact bytes as a string, or: none
-  capture: refuse                 the scripted controller refuses the capture
-  target: yes                     another program in the prefix shows a window (taking focus)
-  exit: 1                         the expected exit code
-  timing compare shift.ini: "..." runs again with these values: holds and pauses must grow,
-                                  and with equal lines, holds and pauses must agree
-  controller:                     POLL and a report (buttons MASK, pov ANGLE|forward|left|
-                                  backward|right|centred, neutral, fail) that holds from that
-                                  poll on, or an action done during that poll (click NAME,
-                                  uncheck NAME, close-button, wm-close, close-box, key Escape,
-                                  focus-target, remove FILE, screenshot NAME)
-  keys:                           POLL KEY down|up scan=.. injected, or POLL KEY tap [xN]; a key
-                                  belongs to the poll during whose tick the hook saw it
-  dialog:                         POLL text "..." | radios NAMES | foreground "...", read at
-                                  the start of that poll (after the last tick)
-  boxes:                          "caption" icon "text" owner "owner's caption"
-  winmm:                          the calls the program made of the controller
-  files:                          POLL remove FILE -> ok|error N
-  target:                         KEY tap [xN]: key messages the focused window got, in order
+The program runs from a fresh work folder beside its scripted controller (--fake: winmm.dll
+for gearvane.exe, dinput8.dll for gearvane-tray.exe), which logs its calls and message boxes
+as the scenario's sections write them. A key recorder in its own Wine process logs every
+key event. Scenario files (format: ../scenario.py) of both programs hold:
+  controller:  STEP WHAT: a position (neutral, buttons 1,5,100, hat up|up-right|..|centred,
+               pov N; it holds from that step on) or an action
+  keys:        STEP KEY down|up, STEP KEY tap [xN]: KEY_PAGEUP, KEY_PAGEDOWN (KEY_ESC, KEY_Q,
+               KEY_A) as the program must send them; other events read vk=.. scan=.. flags=..
+  boxes:       "caption" icon "text" owner "owner's caption"
+  exit: N
 Sections left out are not checked, except keys and boxes: none are expected then.
+
+gearvane.exe: a step is a poll of its 10 ms timer, and a key belongs to the poll during whose
+tick the hook saw it. Actions: fail (the poll fails; its report is written anyway), click
+RADIO, uncheck RADIO, close-button, wm-close, close-box, escape, focus-target, remove FILE.
+  shift.ini: "50\\n20\\n" (or none), capture: refuse, target: yes (a window to take the focus)
+  timing compare shift.ini: "..."  runs again: holds and pauses must grow with the values,
+                                   and with equal lines, holds and pauses must agree
+  dialog: POLL text "..." | POLL radios NAMES;  winmm: the capture calls;  files: POLL remove
+  FILE -> ok|error N;  target: KEY tap [xN], what the focused window got
+gearvane-tray.exe: a step starts once the last one's keys have come and stayed quiet for
+`settle` ms, or, written `STEP after K down|up WHAT`, at the last step's K-th key-down or -up.
+Actions: unplug [hard], replug [POSITION], rest MS, start ARGS (another start, waited for; its
+exit code and boxes join the keys). At the end the program is killed if it still runs. Every
+tap is checked: one key down at a time, none left down, holds and gaps of 40 ms or more at
+least half as long, and a key cut by an unplug or a start let go within half a hold.
+  args: ... (after --log status.log), lever: absent|polled, settle: MS (300)
+  timing compare args: ...         runs again: holds and gaps must grow over 3 times
+  log: the status lines;  calls: STEP N, the calls of the lever during the step
 """
 import argparse
-import ast
+import glob
 import os
+import re
+import shlex
 import shutil
 import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from scenario import Scenario, ScenarioError, as_c_string, compare, expand_taps, median  # noqa: E402
+import scenario as shared  # noqa: E402
 
-SETTINGS = {"shift.ini", "capture", "target", "exit", "timeout", "timing compare shift.ini"}
-SECTIONS = {"controller", "keys", "dialog", "boxes", "winmm", "files", "target"}
-CONTROLS = {"standard": 1025, "nascar": 1026, "max4": 1031, "max5": 1032, "max6": 1033, "max7": 1034}
-RADIO_NAMES = {v: k for k, v in CONTROLS.items()}
-POV = {"centred": 65535, "forward": 0, "right": 9000, "backward": 18000, "left": 27000}
-KEYS = {0x21: "PgUp", 0x22: "PgDn", 0x1B: "Escape"}
-SCANS = {"PgUp": 0x49, "PgDn": 0x51, "Escape": 0x01}
-ACTIONS = {"click", "uncheck", "close-button", "wm-close", "close-box", "key", "focus-target", "remove",
-           "screenshot"}
-LLKHF_EXTENDED, LLKHF_INJECTED, LLKHF_UP = 0x01, 0x10, 0x80
+EXTENDED, INJECTED, UP = 0x01, 0x10, 0x80
+HATS = {"up": 0, "up-right": 4500, "right": 9000, "down-right": 13500, "down": 18000, "down-left": 22500,
+        "left": 27000, "up-left": 31500, "centred": 0xFFFFFFFF}
+RADIOS = {"standard": 1025, "nascar": 1026, "max4": 1031, "max5": 1032, "max6": 1033, "max7": 1034}
+FIELD = re.compile(r'([\w-]+)=(\S*)')
 
 
-def controller_script(scenario):
-    """The scripted controller's own format, from the readable controller section."""
-    out = ["refuse-capture"] if scenario.settings.get("capture") == "refuse" else []
-    for line in scenario.blocks.get("controller", []):
-        words = line.split()
-        poll, words = int(words[0]), words[1:]
-        if words and words[0] in ACTIONS:
-            arg = words[1] if len(words) > 1 else ""
-            out.append(f"act {poll} {words[0]} {CONTROLS.get(arg, arg)}")
-            continue
-        buttons, pov, fail, i = 0, 65535, 0, 0
-        while i < len(words):
-            w = words[i]
-            if w == "buttons":
-                buttons = int(words[i + 1], 0)
-                i += 1
-            elif w == "pov":
-                pov = POV[words[i + 1]] if words[i + 1] in POV else int(words[i + 1], 0)
-                i += 1
-            elif w == "fail":
-                fail = 1
-            elif w != "neutral":
-                raise ScenarioError(f"controller line not understood: {line}")
-            i += 1
-        out.append(f"state {poll} {buttons} {pov} {fail}")
-    for line in scenario.blocks.get("dialog", []):
-        out.append(f"act {int(line.split()[0])} snapshot")
-    return "\n".join(out) + "\n"
+def position(words):
+    """(buttons, hat in hundredths of a degree) of words such as `buttons 1,5 hat up`."""
+    buttons, hat, i = [], HATS["centred"], 0
+    while i < len(words):
+        if words[i] == "buttons":
+            buttons = [int(b) for b in words[i + 1].split(",")]
+        elif words[i] in ("hat", "pov"):
+            hat = HATS[words[i + 1]] if words[i] == "hat" else int(words[i + 1], 0)
+        elif words[i] != "neutral":
+            raise shared.ScenarioError(f"not a lever position: {' '.join(words)}")
+        i += 1 if words[i] == "neutral" else 2
+    return buttons, hat
 
 
-def parse_log(path):
-    records = []
-    if os.path.exists(path):
-        with open(path, errors="replace") as f:
-            for line in f:
-                words = line.split()
-                if words:
-                    fields = {w.split("=", 1)[0]: w.split("=", 1)[1] for w in words[1:] if "=" in w}
-                    records.append((words[0], words, fields, line.rstrip("\n")))
-    return records
+class Log:
+    """The lines of a log that another process appends to, as they come: (kind, words, fields)."""
 
+    def __init__(self, path):
+        self.path, self.offset, self.records = path, 0, []
 
-def quoted_field(line, name):
-    """The C-quoted value of `name="..."` in a log line, unescaped."""
-    start = line.index(name + '="') + len(name) + 1
-    i = start + 1
-    while line[i] != '"':
-        i += 2 if line[i] == "\\" else 1
-    return ast.literal_eval(line[start:i + 1])
+    def read(self):
+        if os.path.exists(self.path):
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+            data = data[:data.rfind(b"\n") + 1]
+            self.offset += len(data)
+            self.records += [(line.split()[0], line.split(), dict(FIELD.findall(line)), line)
+                             for line in data.decode(errors="replace").splitlines() if line.split()]
+        return self.records
+
+    def section(self, name):
+        return [line[len(name) + 1:] for kind, _, _, line in self.read() if kind == name]
 
 
 class Run:
-    """One start of gearvane.exe, with what its controller and the key recorder saw."""
+    """One start of the program with its controller and the key recorder."""
 
-    def __init__(self, args, scenario, ini, tag):
-        self.work = os.path.join(args.work, scenario.name + tag)
+    def __init__(self, args, scn, tag=""):
+        self.args, self.scn = args, scn
+        self.work = os.path.join(args.work, scn.name + tag)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        shutil.copy(args.exe, self.work)
-        shutil.copy(args.winmm, os.path.join(self.work, "winmm.dll"))
-        shutil.copy(args.recorder, self.work)
-        if ini is not None:
-            with open(os.path.join(self.work, "shift.ini"), "wb") as f:
-                f.write(ini)
-        with open(os.path.join(self.work, "controller.txt"), "w") as f:
-            f.write(controller_script(scenario))
-        self.args, self.scenario = args, scenario
+        for path in (args.exe, args.fake, args.recorder):
+            shutil.copy(path, self.work)
+        self.exe, self.fake = os.path.basename(args.exe), os.path.basename(args.fake)
+        self.log, self.recorder_log = Log(self.at("controller.log")), Log(self.at("recorder.log"))
+        self.starts = []
+
+    def at(self, name):
+        return os.path.join(self.work, name)
+
+    def wine(self, argv, log, stdin=subprocess.DEVNULL, env=None):
+        env = dict(os.environ, WINEDLLOVERRIDES=f"{self.fake[:-4]}=n", GEARVANE_E2E_LOG=log,
+                   WINEDEBUG="-all,err+module", **(env or {}))
+        with open(self.at(log + ".stderr"), "w") as err:
+            return subprocess.Popen(["wine", *argv], cwd=self.work, env=env, stdin=stdin,
+                                    stdout=subprocess.DEVNULL, stderr=err)
 
     def start_recorder(self):
-        cmd = ["wine", os.path.basename(self.args.recorder), "recorder.log"]
-        if self.scenario.settings.get("target") == "yes":
-            cmd.append("--target")
-        self.recorder = subprocess.Popen(cmd, cwd=self.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        log = os.path.join(self.work, "recorder.log")
+        argv = ["wine", os.path.basename(self.args.recorder), "recorder.log"]
+        self.recorder = subprocess.Popen(argv + (["--target"] if self.scn.settings.get("target") == "yes" else []),
+                                         cwd=self.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 30
-        while time.time() < deadline:
-            if os.path.exists(log) and "ready" in open(log).read():
-                return
+        while not self.recorder_log.section("ready") and time.time() < deadline:
             time.sleep(0.05)
-        raise RuntimeError("the key recorder did not start")
 
-    def stop_recorder(self):
-        open(os.path.join(self.work, "recorder.stop"), "w").close()
+    def finish(self, program, timeout):
         try:
-            self.recorder.wait(10)
+            self.exit = str(program.wait(timeout))
         except subprocess.TimeoutExpired:
-            self.recorder.kill()
-            self.recorder.wait()
-
-    def take_screenshots(self):
-        for name in os.listdir(self.work):
-            if name.startswith("screenshot-") and name.endswith(".request"):
-                request = os.path.join(self.work, name)
-                x, y, w, h = open(request).read().split()
-                shot = os.path.join(self.args.shots, name[len("screenshot-"):-len(".request")] + ".png")
-                os.makedirs(self.args.shots, exist_ok=True)
-                subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage", shot],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                print(f"screenshot: {shot}")
-                os.remove(request)
-
-    def run(self):
-        self.start_recorder()
-        env = dict(os.environ, WINEDLLOVERRIDES="winmm=n", GEARVANE_E2E_SCRIPT="controller.txt",
-                   GEARVANE_E2E_LOG="controller.log")
-        timeout = self.scenario.number("timeout", 60)
-        started = time.time()
-        program = subprocess.Popen(["wine", os.path.basename(self.args.exe)], cwd=self.work, env=env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.timed_out = False
-        try:
-            while program.poll() is None:
-                if time.time() - started > timeout:
-                    self.timed_out = True
-                    break
-                self.take_screenshots()
-                time.sleep(0.05)
-        finally:
-            if program.poll() is None:
-                program.kill()
-                program.wait()
-            self.stop_recorder()
-        self.exit = program.returncode
-        self.controller = parse_log(os.path.join(self.work, "controller.log"))
-        self.recorder_log = parse_log(os.path.join(self.work, "recorder.log"))
-        self.polls = [(int(f["t"]), int(w[1])) for kind, w, f, _ in self.controller if kind == "poll"]
-        freq = [int(w[1]) for kind, w, f, _ in self.controller if kind == "freq"]
-        self.freq = freq[0] if freq else 10**7
-
-    def poll_of(self, t):
-        """The poll during whose tick an event at QPC time t happened (0: before the first)."""
-        found = 0
-        for pt, n in self.polls:
-            if pt > t:
-                break
-            found = n
-        return found
+            program.kill()
+            program.wait()
+            self.exit = "killed"
+        self.recorder.kill()
+        self.recorder.wait()
+        records = self.log.read()
+        self.freq = next((int(w[1]) for kind, w, _, _ in records if kind == "freq"), 10 ** 7)
+        self.markers = [(int(f["t"]), int(w[1])) for kind, w, f, _ in records if kind == self.marker]
 
     def key_events(self):
-        """Key events from the hook: (poll, name, down, scan, flags, t)."""
-        out = []
-        for kind, w, f, _ in self.recorder_log:
-            if kind == "key":
-                vk, t, flags = int(f["vk"], 16), int(f["t"]), int(f["flags"], 16)
-                out.append((self.poll_of(t), KEYS.get(vk, f"vk=0x{vk:02X}"), not flags & LLKHF_UP,
-                            int(f["scan"], 16), flags, t))
-        return out
+        """(step, ms, vk, scan, flags) of each key event the hook saw."""
+        return [(shared.step_at(self.markers, int(f["t"])), int(f["t"]) * 1000 / self.freq, int(f["vk"], 16),
+                 int(f["scan"], 16), int(f["flags"], 16)) for kind, _, f, _ in self.recorder_log.read() if kind == "key"]
 
-    # Each part renders as lines in the same form as the scenario's expectations.
     def actual_keys(self):
-        lines = []
-        for poll, name, down, scan, flags, _ in self.key_events():
-            words = ["injected" if flags & LLKHF_INJECTED else "not-injected"]
-            if flags & LLKHF_EXTENDED:
-                words.append("extended")
-            lines.append(f"{poll} {name} {'down' if down else 'up'} scan=0x{scan:02X} {' '.join(words)}")
-        return lines
+        """(ms, line) of each key event, named as the scenario names it."""
+        return [(ms, f"{step} {self.KEYS.get((vk, scan, flags & ~UP), f'vk=0x{vk:02X} scan=0x{scan:02X} flags=0x{flags & ~UP:02X}')}"
+                     f" {'up' if flags & UP else 'down'}") for step, ms, vk, scan, flags in self.key_events()]
 
-    def actual_dialog(self, expected):
-        snaps = {int(w[1]): line for kind, w, f, line in self.controller if kind == "snap"}
-        lines = []
-        for exp in expected:
-            poll, what = int(exp.split()[0]), exp.split()[1]
-            line = snaps.get(poll)
-            if line is None:
-                lines.append(f"{poll} (no snapshot: the program never reached this poll)")
-            elif what == "text":
-                lines.append(f"{poll} text {as_c_string(quoted_field(line, 'text'))}")
-            elif what == "radios":
-                states = dict(p.split(":") for p in line.split(" radios=")[1].split()[0].split(","))
-                checked = [RADIO_NAMES[int(k)] for k, v in states.items() if v != "0"]
-                odd = [f"{RADIO_NAMES[int(k)]}={v}" for k, v in states.items() if v not in ("0", "1")]
-                lines.append(f"{poll} radios {' '.join(checked + odd)}")
-            elif what == "foreground":
-                lines.append(f"{poll} foreground {as_c_string(quoted_field(line, 'foreground'))}")
-        return lines
+    def spans(self):
+        return shared.holds_and_gaps([(step, ms, not flags & UP) for step, ms, vk, _, flags in self.key_events()
+                                      if vk != 0x1B])
 
-    def actual_boxes(self):
-        lines = []
-        for kind, w, f, line in self.recorder_log:
-            if kind == "box":
-                lines.append(f"{as_c_string(quoted_field(line, 'caption'))} {f['icon']} "
-                             f"{as_c_string(quoted_field(line, 'text'))} owner {as_c_string(quoted_field(line, 'owner'))}"
-                             f"{'' if f['owner-visible'] == '0' else ' (owner visible)'}")
-        return lines
-
-    def actual_winmm(self):
-        lines, run = [], None
-        for kind, w, f, line in self.controller:
-            if kind == "poll":
-                key = f"id {f['id']} size {f['size']} flags {f['flags']}"
-                n = int(w[1])
-                if run and run[1] == key and run[0][1] == n - 1:
-                    run[0][1] = n
-                else:
-                    run = [[n, n], key]
-                    lines.append(run)
-                continue
-            if kind in ("capture", "release", "error"):
-                run = None
-            if kind == "capture":
-                lines.append(f"capture window {as_c_string(quoted_field(line, 'window'))} id {f['id']} "
-                             f"period {f['period']} changed {f['changed']} -> {w[-1]}")
-            elif kind == "release":
-                lines.append(f"release id {f['id']}")
-            elif kind == "error":
-                lines.append(line)
-        return [l if isinstance(l, str) else f"polls {l[0][0]}-{l[0][1]} {l[1]}" for l in lines]
-
-    def actual_files(self):
-        return [line.split(" ", 1)[1] for kind, w, f, line in self.controller if kind == "file"]
-
-    def actual_target(self):
-        """In order, without poll numbers: the window gets them through its message queue,
-        later than the hook sees them."""
-        lines = []
-        for kind, w, f, line in self.recorder_log:
-            if kind == "msg":
-                lparam, vk = int(f["lparam"], 16), int(f["vk"], 16)
-                extra = " extended" if lparam >> 24 & 1 else ""
-                lines.append(f"{w[1]} {KEYS.get(vk, f'vk=0x{vk:02X}')} scan=0x{lparam >> 16 & 0xFF:02X}{extra}")
-        return lines
-
-    def ms(self, ticks):
-        return ticks * 1000.0 / self.freq
+    def check(self, sections=("boxes",)):
+        ok = True
+        # Without these every "nothing happened" expectation would pass unseen.
+        if not self.log.section("freq"):
+            print(f"the scripted {self.fake} was not loaded:", open(self.at("controller.log.stderr")).read())
+            ok = False
+        if self.recorder_log.section("ready") != ["hook=1"]:
+            print("the key recorder's keyboard hook was not installed")
+            ok = False
+        for line in self.log.section("contract"):
+            print(f"{self.exe} broke the agreed use of DirectInput: {line}")
+            ok = False
+        if "exit" in self.scn.settings:
+            ok &= shared.compare("exit code", [self.scn.settings["exit"]], [self.exit])
+        expected = shared.expand_taps(self.scn.blocks.get("keys", []), lambda step, key, edge: f"{step} {key} {edge}")
+        ok &= shared.compare("keys", expected, [line for _, line in sorted(self.actual_keys())])
+        for name in sections:
+            if name in self.scn.blocks or name == "boxes":
+                ok &= shared.compare(name, self.scn.blocks.get(name, []), self.log.section(name))
+        return ok
 
 
-def check(run, scenario):
-    ok = True
-    # Without these every "nothing happened" expectation would pass unseen.
-    if not any(kind == "freq" for kind, w, f, _ in run.controller):
-        print("the scripted controller (winmm.dll) was not loaded into gearvane.exe")
-        ok = False
-    if not any(kind == "ready" and f.get("hook") == "1" for kind, w, f, _ in run.recorder_log):
-        print("the key recorder's keyboard hook was not installed")
-        ok = False
-    if run.timed_out:
-        print("gearvane.exe did not end in time: killed")
-        ok = False
-    if "exit" in scenario.settings:
-        ok &= compare("exit code", [scenario.settings["exit"]], [str(run.exit)])
-    keys = expand_taps(scenario.blocks.get("keys", []),
-                       lambda poll, key, edge: f"{poll} {key} {edge} scan=0x{SCANS[key]:02X} injected")
-    ok &= compare("keys", keys, run.actual_keys())
-    ok &= compare("message boxes", scenario.blocks.get("boxes", []), run.actual_boxes())
-    if "dialog" in scenario.blocks:
-        ok &= compare("dialog", scenario.blocks["dialog"], run.actual_dialog(scenario.blocks["dialog"]))
-    if "winmm" in scenario.blocks:
-        ok &= compare("winmm calls", scenario.blocks["winmm"], run.actual_winmm())
-    if "files" in scenario.blocks:
-        ok &= compare("files", scenario.blocks["files"], run.actual_files())
-    if "target" in scenario.blocks:
-        target = expand_taps([f"- {line}" for line in scenario.blocks["target"]],
-                             lambda _, key, edge: f"WM_KEY{edge.upper()} {key} scan=0x{SCANS[key]:02X}")
-        ok &= compare("key messages received by the focused window", target, run.actual_target())
-    return ok
+class LegacyRun(Run):
+    """gearvane.exe with the scripted winmm.dll, which reads its script, by poll, at start."""
+    marker = "poll"
+    KEYS = {(0x21, 0x49, INJECTED): "KEY_PAGEUP", (0x22, 0x51, INJECTED): "KEY_PAGEDOWN",
+            (0x1B, 0x01, INJECTED): "KEY_ESC"}
+    ACTIONS = {"click", "uncheck", "close-button", "wm-close", "close-box", "escape", "focus-target", "remove"}
+
+    def script(self):
+        out = ["refuse-capture"] if self.scn.settings.get("capture") == "refuse" else []
+        for line in self.scn.blocks.get("controller", []):
+            poll, words = line.split()[0], line.split()[1:]
+            if words[0] in self.ACTIONS:
+                out.append(f"act {poll} {words[0]} {RADIOS.get(words[-1], words[-1])}")
+            else:
+                buttons, hat = position([w for w in words if w != "fail"])
+                out.append(f"state {poll} {sum(1 << (b - 1) for b in buttons)} {hat & 0xFFFF} {int('fail' in words)}")
+        return "\n".join(out + [f"act {line.split()[0]} snapshot {line.split()[1]}"
+                                for line in self.scn.blocks.get("dialog", [])]) + "\n"
+
+    def run(self, ini):
+        if ini is not None:
+            with open(self.at("shift.ini"), "wb") as f:
+                f.write(ini)
+        with open(self.at("controller.txt"), "w") as f:
+            f.write(self.script())
+        self.start_recorder()
+        self.finish(self.wine([self.exe], "controller.log", env={"GEARVANE_E2E_SCRIPT": "controller.txt"}), 60)
+        return self
+
+    def check(self):
+        ok = super().check(("boxes", "winmm", "dialog", "files"))
+        if "target" in self.scn.blocks:
+            # In order, without polls: the window gets them through its queue, after the hook.
+            actual = [f"{w[1]} {self.KEYS.get((int(f['vk'], 16), int(f['lparam'], 16) >> 16 & 0xFF, INJECTED))}"
+                      for kind, w, f, _ in self.recorder_log.read() if kind == "msg"]
+            expected = shared.expand_taps([f"- {line}" for line in self.scn.blocks["target"]],
+                                          lambda _, key, edge: f"WM_KEY{edge.upper()} {key}")
+            ok &= shared.compare("key messages that the focused window got", expected, actual)
+        return ok
 
 
-def spins(run):
-    """Key holds (down to up of one key) and pauses (up to the next down within one tick), ms."""
-    holds, pauses, last = [], [], None
-    for event in run.key_events():
-        poll, name, down, _, _, t = event
-        if name not in ("PgUp", "PgDn"):
-            continue
-        if last and not down and last[2]:
-            holds.append(run.ms(t - last[5]))
-        if last and down and not last[2] and last[0] == poll:
-            pauses.append(run.ms(t - last[5]))
-        last = event
-    return holds, pauses
-
-
-def check_spins(args, scenario, base):
-    """The same script with larger shift.ini values: holds and pauses must grow with them,
-    and where the two lines are equal, holds and pauses must agree."""
-    longer = Run(args, scenario, scenario.string("timing compare shift.ini"), "-longer")
-    longer.run()
-    ok = check(longer, scenario)
-    runs = [(base, scenario.string("shift.ini")), (longer, scenario.string("timing compare shift.ini"))]
+def check_legacy(args, scn):
+    runs = [(LegacyRun(args, scn).run(scn.string("shift.ini")), scn.string("shift.ini"))]
+    if "timing compare shift.ini" in scn.settings:
+        runs.append((LegacyRun(args, scn, "-longer").run(scn.string("timing compare shift.ini")),
+                     scn.string("timing compare shift.ini")))
+    ok = all([run.check() for run, _ in runs])
+    if len(runs) == 1:
+        return ok
     measured = []
     for run, ini in runs:
-        holds, pauses = spins(run)
+        holds, pauses = run.spans()
         if not (holds and pauses):
             print("timing: no holds or pauses measured")
             return False
         lines = [int(line) for line in ini.decode().split()[:2]]
-        measured.append((median(holds), median(pauses), lines))
-        print(f"timing: shift.ini {lines[0]}/{lines[1]}: key hold median {median(holds):.3f} ms over "
-              f"{len(holds)} taps, pause median {median(pauses):.3f} ms over {len(pauses)} pauses "
-              f"(pause/hold {median(pauses) / median(holds):.2f})")
-        if lines[0] == lines[1] and not 0.8 <= median(pauses) / median(holds) <= 1.25:
+        measured.append((shared.median(holds), shared.median(pauses), lines))
+        print(f"timing: shift.ini {lines[0]}/{lines[1]}: key hold median {measured[-1][0]:.3f} ms, pause median "
+              f"{measured[-1][1]:.3f} ms over {len(pauses)} pauses")
+        if lines[0] == lines[1] and not 0.8 <= measured[-1][1] / measured[-1][0] <= 1.25:
             print("timing: FAILED: with equal lines the hold and the pause differ by more than 25 %")
             ok = False
     (h0, p0, l0), (h1, p1, l1) = measured
     need = 0.3 * min(l1[0] / l0[0], l1[1] / l0[1])
-    print(f"timing: x{h1 / h0:.1f} the hold and x{p1 / p0:.1f} the pause for x{l1[0] / l0[0]:g} and "
-          f"x{l1[1] / l0[1]:g} the values")
+    print(f"timing: x{h1 / h0:.1f} the hold and x{p1 / p0:.1f} the pause for x{l1[0] / l0[0]:g} the values")
     if h1 / h0 < need or p1 / p0 < need:
         print(f"timing: FAILED: the spins did not grow with shift.ini (need at least x{need:g})")
+        ok = False
+    return ok
+
+
+class Step:
+    """A step of the tray's controller section, and the lines that tell the scripted lever."""
+
+    def __init__(self, line):
+        words = line.split()
+        self.number, self.trigger, words = int(words[0]), None, words[1:]
+        if words[0] == "after":
+            self.trigger, words = (words[2], int(words[1])), words[3:]
+        self.kind = words[0] if words[0] in ("unplug", "replug", "start", "rest") else "set"
+        self.words = words[1:] if self.kind != "set" else words
+        n, (buttons, hat) = self.number, position(self.words if self.kind in ("set", "replug") else [])
+        state = [f"{n} set {','.join(map(str, buttons)) or '-'} {hat}"]
+        self.commands = {"set": state, "unplug": [f"{n} unplug {' '.join(self.words)}"],
+                         "replug": (state if self.words else []) + [f"{n} plug"]}.get(self.kind, [f"{n} mark"])
+
+
+class TrayRun(Run):
+    """gearvane-tray.exe with the scripted dinput8.dll, told each step on its standard input."""
+    marker = "step"
+    KEYS = {(0x21, 0x49, INJECTED | EXTENDED): "KEY_PAGEUP", (0x22, 0x51, INJECTED | EXTENDED): "KEY_PAGEDOWN",
+            (0x51, 0x10, INJECTED): "KEY_Q", (0x41, 0x1E, INJECTED): "KEY_A"}
+
+    def start_other(self, argv, log):
+        """Another start of the exe, waited for: its exit code and boxes."""
+        other = self.wine([self.exe, *argv], log)
+        try:
+            code = str(other.wait(30))
+        except subprocess.TimeoutExpired:
+            other.kill()
+            code = "killed"
+        return code, Log(self.at(log)).section("boxes")
+
+    def run(self, args):
+        scn, settle = self.scn, self.scn.number("settle", 300)
+        steps = [Step(line) for line in scn.blocks.get("controller", ["0 neutral"])]
+        self.hold, self.gap = ([int(v) for v in re.findall(rf"--{name}-ms[= ](\d+)", " ".join(args))] or [40]
+                               for name in ("hold", "gap"))
+        limit = 4 + 8 * (self.hold[-1] + self.gap[-1]) / 1000  # generous: only a broken program waits it out
+        expected = shared.expand_taps(scn.blocks.get("keys", []), lambda step, key, edge: f"{step} {key} {edge}")
+        counts = [int(line.split()[0]) for line in expected if line.split()[-1] in ("down", "up")]
+        lever = scn.settings.get("lever", "")
+        for folder in glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c/users/*/AppData/Roaming/gearvane")):
+            shutil.rmtree(folder)  # each run starts without a config file
+        self.steps = steps
+        self.start_recorder()
+        self.program = self.wine([self.exe, "--log", "status.log", *args], "controller.log", stdin=subprocess.PIPE)
+        self.tell([f"caps 128 1 {int('polled' in lever)}"] + ["absent"] * ("absent" in lever) + steps[0].commands
+                  + ["start"])
+        for last, step in zip(steps, steps[1:]):
+            self.wait(last, step.trigger, counts.count(last.number), settle, limit)
+            self.tell(step.commands)
+            if step.kind == "start":
+                self.wait(step, None, 0, 0, 5)
+                self.starts.append((step.number, " ".join(step.words),
+                                    *self.start_other(shlex.split(" ".join(step.words)), f"start-{step.number}.log")))
+            elif step.kind == "rest":
+                time.sleep(int(step.words[0]) / 1000)
+        self.wait(steps[-1], None, counts.count(steps[-1].number), settle, limit)
+        self.finish(self.program, 10 if "exit" in scn.settings else 0)
+        return self
+
+    def tell(self, lines):
+        try:
+            self.program.stdin.write("".join(line + "\n" for line in lines).encode())
+            self.program.stdin.flush()
+        except OSError:
+            pass  # the program has ended: its exit code tells
+
+    def wait(self, step, trigger, count, settle, limit):
+        """Until the step has begun and its keys have come and stayed quiet, or the trigger came."""
+        seen, quiet_since, deadline = -1, time.time(), time.time() + limit
+        while time.time() < deadline:
+            marks = [int(f["t"]) for kind, w, f, _ in self.log.read() if kind == "step" and int(w[1]) == step.number]
+            keys = [int(f["flags"], 16) for kind, _, f, _ in self.recorder_log.read()
+                    if kind == "key" and marks and int(f["t"]) >= marks[0]]
+            if not marks:
+                pass
+            elif trigger:
+                if sum(1 for flags in keys if bool(flags & UP) == (trigger[0] == "up")) >= trigger[1]:
+                    return
+            elif len(keys) != seen:
+                seen, quiet_since = len(keys), time.time()
+            elif seen >= count and time.time() - quiet_since >= settle / 1000:
+                return
+            time.sleep(0.005)
+        print(f"harness: step {step.number} waited {limit:.1f} s in vain")
+
+    def actual_keys(self):
+        begins = {n: t * 1000 / self.freq for t, n in reversed(self.markers)}
+        return super().actual_keys() + [(begins.get(n, 0), shared.squeeze(f"{n} start {argv} -> exit {code}" + "".join(
+            f" box {b}" for b in boxes))) for n, argv, code, boxes in self.starts]
+
+    def tap_problems(self):
+        problems, down, up = [], None, None
+        begins = {n: t * 1000 / self.freq for t, n in reversed(self.markers)}
+        cut = {s.number for s in self.steps if s.kind in ("unplug", "start")}
+        hold, gap = self.hold[-1], self.gap[-1]
+        for step, ms, vk, _, flags in self.key_events():
+            if not flags & UP:
+                if down:
+                    problems.append(f"step {step}: a key down while vk 0x{down[1]:02X} is down")
+                elif up and up[0] == step and gap >= 40 and ms - up[1] < gap / 2:
+                    problems.append(f"step {step}: a key down {ms - up[1]:.1f} ms after the last up (gap {gap} ms)")
+                down = (ms, vk)
+            elif down:
+                if step in cut and ms - begins[step] > hold / 2:
+                    problems.append(f"step {step}: the key went up {ms - begins[step]:.0f} ms after the step began, "
+                                    f"not at once (hold {hold} ms)")
+                elif step not in cut and hold >= 40 and ms - down[0] < hold / 2:
+                    problems.append(f"step {step}: a key held {ms - down[0]:.1f} ms (hold {hold} ms)")
+                down, up = None, (step, ms)
+        return problems + ([f"vk 0x{down[1]:02X} still down at the end"] if down else [])
+
+    def check(self):
+        ok = super().check()
+        for problem in self.tap_problems():
+            print(f"taps: {problem}")
+            ok = False
+        if "log" in self.scn.blocks:
+            lines = open(self.at("status.log"), errors="replace").read().splitlines() \
+                if os.path.exists(self.at("status.log")) else []
+            ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in lines])
+        if "calls" in self.scn.blocks:
+            calls = [shared.step_at(self.markers, int(f["t"])) for kind, _, f, _ in self.log.read() if kind == "call"]
+            actual = [f"{n} {calls.count(n)}" for n in (int(line.split()[0]) for line in self.scn.blocks["calls"])]
+            ok &= shared.compare("calls of the lever", self.scn.blocks["calls"], actual)
+        return ok
+
+
+def check_tray(args, scn):
+    runs = [TrayRun(args, scn).run(shlex.split(scn.settings.get("args", "")))]
+    if "timing compare args" in scn.settings:
+        runs.append(TrayRun(args, scn, "-longer").run(shlex.split(scn.settings["timing compare args"])))
+    ok = all([run.check() for run in runs])
+    if len(runs) == 1:
+        return ok
+    (h0, g0), (h1, g1) = runs[0].spans(), runs[1].spans()
+    if not (h0 and g0 and h1 and g1):
+        print("timing: no holds or gaps to compare")
+        return False
+    hr, gr = shared.median(h1) / shared.median(h0), shared.median(g1) / shared.median(g0)
+    print(f"timing: hold median {shared.median(h0):.1f} -> {shared.median(h1):.1f} ms (x{hr:.1f}), gap median "
+          f"{shared.median(g0):.1f} -> {shared.median(g1):.1f} ms (x{gr:.1f})")
+    if hr < 3 or gr < 3:
+        print("timing: FAILED: holds and gaps must grow well over 3 times")
         ok = False
     return ok
 
@@ -358,20 +392,22 @@ def check_spins(args, scenario, base):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("scenario")
-    for option in ("--exe", "--winmm", "--recorder", "--work", "--shots"):
+    for option in ("--exe", "--fake", "--recorder", "--work"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     for var in ("DISPLAY", "WINEPREFIX"):
         if not os.environ.get(var):
-            sys.exit(f"{var} is not set: run inside the Wine desktop of scripts/test")
-    scenario = Scenario(args.scenario)
-    scenario.check_known(SETTINGS, SECTIONS)
-    run = Run(args, scenario, scenario.string("shift.ini"), "")
-    run.run()
-    ok = check(run, scenario)
-    if "timing compare shift.ini" in scenario.settings:
-        ok &= check_spins(args, scenario, run)
-    print(f"{scenario.name}: {'passed' if ok else 'FAILED'} (work folder {run.work})")
+            sys.exit(f"{var} is not set: run inside the Wine desktop of scripts/common.sh")
+    scn = shared.Scenario(args.scenario)
+    sections = {"controller", "keys", "boxes"}
+    if os.path.basename(args.fake).lower() == "dinput8.dll":
+        scn.check_known({"args", "lever", "settle", "exit", "timing compare args"}, sections | {"log", "calls"})
+        ok = check_tray(args, scn)
+    else:
+        scn.check_known({"shift.ini", "capture", "target", "exit", "timing compare shift.ini"},
+                        sections | {"dialog", "winmm", "files", "target"})
+        ok = check_legacy(args, scn)
+    print(f"{scn.name}: {'passed' if ok else 'FAILED'} (work folder {os.path.join(args.work, scn.name)})")
     return 0 if ok else 1
 
 

@@ -1,0 +1,57 @@
+// The notification-area icon.
+#include "notify_icon.h"
+
+#include <shellapi.h>
+#include <wchar.h>
+
+namespace {
+
+NOTIFYICONDATAW Data(HWND window, UINT flags)
+{
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof data;
+    data.hWnd = window;
+    data.uID = 1;
+    data.uFlags = flags;
+    return data;
+}
+
+}  // namespace
+
+bool AddNotifyIcon(HWND window, HICON icon, const wchar_t *tip)
+{
+    NOTIFYICONDATAW data = Data(window, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    data.uCallbackMessage = WM_APP_NOTIFY_ICON;
+    data.hIcon = icon;
+    wcsncpy(data.szTip, tip, ARRAYSIZE(data.szTip) - 1);
+    return Shell_NotifyIconW(NIM_ADD, &data);
+}
+
+void SetNotifyTip(HWND window, const wchar_t *tip)
+{
+    NOTIFYICONDATAW data = Data(window, NIF_TIP);
+    wcsncpy(data.szTip, tip, ARRAYSIZE(data.szTip) - 1);
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void RemoveNotifyIcon(HWND window)
+{
+    NOTIFYICONDATAW data = Data(window, 0);
+    Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+void ShowNotifyMenu(HWND window)
+{
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, ID_MENU_SHOW, L"&Show");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, ID_MENU_QUIT, L"&Quit");
+    SetMenuDefaultItem(menu, ID_MENU_SHOW, FALSE);
+    POINT at;
+    GetCursorPos(&at);
+    // Without the foreground, the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
+    PostMessageW(window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}

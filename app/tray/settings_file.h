@@ -1,0 +1,47 @@
+// Where gearvane-tray keeps its settings: the command line joined with the config file
+// (%APPDATA%\gearvane\gearvane.conf unless --config says otherwise), the window's changes
+// written back to that file, and the "Start with Windows" entry in the registry.
+#ifndef GEARVANE_TRAY_SETTINGS_FILE_H
+#define GEARVANE_TRAY_SETTINGS_FILE_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../../config/command_line.h"
+#include "../../config/settings.h"
+
+struct TrayOptions {
+    CommandLine line;
+    std::wstring configPath;  // read if it exists; the window saves there
+    bool configGiven = false;
+    std::string configText;   // the file as last read or written
+    bool minimized = false, quit = false;
+    std::wstring logPath;     // empty: no log
+};
+
+// Reads the command line (without the program's name) and the config file into *options
+// and *settings. Returns -1 to run; 0 after --help or --version, with the text in *out;
+// EXIT_USAGE with the message in *error. Lines of the file that have no meaning here (grab)
+// are named in *ignored, one per line.
+int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options, Settings *settings, std::string *out,
+                     std::string *error, std::string *ignored);
+
+// Reads the config file again after it changed on disk, joined with the command line as at
+// start-up. Returns 1 when the file's text is new and *settings has it, 0 when the text is
+// the one last read or written, -1 with *error when it cannot be used.
+int ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored);
+
+// Sets `set` (key, value) in the config file, keeping its other lines, and creates the file
+// and its folder when needed. Returns false with *error when it cannot be written.
+bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::string, std::string>> &set,
+                      std::string *error);
+
+// The key names of the table, to the index that the shared settings keep as the key's code.
+int TrayKeyCode(const std::string &name);
+
+// "Start with Windows": HKCU\Software\Microsoft\Windows\CurrentVersion\Run.
+bool StartsWithWindows();
+bool SetStartWithWindows(bool on, const TrayOptions &options, std::string *error);
+
+#endif

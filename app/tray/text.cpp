@@ -1,0 +1,22 @@
+// Text conversions.
+#include "text.h"
+
+#include <windows.h>
+
+std::wstring Wide(const std::string &utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    if (n)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8(const std::wstring &wide)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(n, '\0');
+    if (n)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}

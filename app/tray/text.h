@@ -1,0 +1,10 @@
+// UTF-8, as the shared settings and the log have it, to and from Windows' UTF-16.
+#ifndef GEARVANE_TRAY_TEXT_H
+#define GEARVANE_TRAY_TEXT_H
+
+#include <string>
+
+std::wstring Wide(const std::string &utf8);
+std::string Utf8(const std::wstring &wide);
+
+#endif

@@ -1,0 +1,26 @@
+// Resource identifiers of gearvane-tray.exe: its window and its controls.
+#ifndef GEARVANE_TRAY_RESOURCE_H
+#define GEARVANE_TRAY_RESOURCE_H
+
+#define IDI_TRAY            201
+#define IDD_TRAY            202
+
+#define IDC_LEVER_NAME      2001
+#define IDC_LEVER_GEAR      2002
+#define IDC_GAME_GEAR       2003
+#define IDC_MAX_GEAR        2011
+#define IDC_HOLD            2012
+#define IDC_GAP             2013
+#define IDC_UP_KEY          2014
+#define IDC_DOWN_KEY        2015
+#define IDC_PLATE           2021
+#define IDC_GATES           2022
+#define IDC_LEARN_PROMPT    2023
+#define IDC_LEARN           2024
+#define IDC_SKIP            2025
+#define IDC_STATUS          2031
+#define IDC_AUTOSTART       2041
+#define IDC_HIDE            2042
+#define IDC_QUIT            2043
+
+#endif
