@@ -18,17 +18,19 @@ static inline long long Now(void)
     return t.QuadPart;
 }
 
-/* Writes one log line, flushed at once: the runner follows the log while the program runs.
-   Nothing is written without a log. */
+/* Writes one log line in one piece, as threads share the log, and flushes it: the runner
+   follows the log while the program runs. Nothing is written without a log. */
 static inline void LogLine(const char *format, ...)
 {
+    char line[8192];
     va_list args;
     if (!Log)
         return;
     va_start(args, format);
-    vfprintf(Log, format, args);
+    vsnprintf(line, sizeof line - 1, format, args);
     va_end(args);
-    fputc('\n', Log);
+    strcat(line, "\n");
+    fputs(line, Log);
     fflush(Log);
 }
 
