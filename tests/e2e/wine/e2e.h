@@ -41,16 +41,13 @@ static inline const char *Quoted(const char *text)
     static const char special[] = "\n\r\t\"\\", names[] = "nrt\"\\";
     static char buffers[4][4100];
     static int turn;
-    char *out = buffers[turn = (turn + 1) % 4], *p = out, *end = out + sizeof buffers[0] - 6;
+    char *out = buffers[turn = (turn + 1) % 4], *p = out, *end = out + sizeof buffers[0] - 4;
     *p++ = '"';
     for (; *text && p < end; text++) {
         const char *s = strchr(special, *text);
         if (s)
-            p += sprintf(p, "\\%c", names[s - special]);
-        else if ((unsigned char)*text < 0x20)
-            p += sprintf(p, "\\x%02x", (unsigned char)*text);
-        else
-            *p++ = *text;
+            *p++ = '\\';
+        *p++ = s ? names[s - special] : *text;
     }
     strcpy(p, "\"");
     return out;

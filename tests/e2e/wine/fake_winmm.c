@@ -8,6 +8,7 @@
  *                                 after writing the values anyway
  *   act POLL VERB [ARG]           done inside that poll, after the report is written
  * What a scenario checks is logged as its section writes it: winmm, dialog, files, boxes.
+ * `act POLL text` logs the debug window's text.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -59,27 +60,11 @@ static void LoadScript(void)
         fclose(f);
 }
 
-static void LogSnapshot(long n, const char *what)
-{
-    static const char *names[] = {"standard", "nascar", "max4", "max5", "max6", "max7"};
-    static const int radios[] = {1025, 1026, 1031, 1032, 1033, 1034};
-    char text[4096] = "";
-    int i;
-    if (strcmp(what, "text") == 0) {
-        GetDlgItemTextA(Dialog, EDIT_DEBUG, text, sizeof text);
-        LogLine("dialog %ld text %s", n, Quoted(text));
-        return;
-    }
-    for (i = 0; i < 6; i++)
-        if (IsDlgButtonChecked(Dialog, radios[i]))
-            sprintf(text + strlen(text), " %s", names[i]);
-    LogLine("dialog %ld radios%s", n, text);
-}
-
 /* Each action is what a user does; input and posted messages take effect after this tick. */
 static void Perform(long n, const Line *a)
 {
     HWND control = GetDlgItem(Dialog, atoi(a->arg));
+    char text[4096];
     if (strcmp(a->verb, "click") == 0) {
         PostMessageA(control, BM_CLICK, 0, 0);
     } else if (strcmp(a->verb, "uncheck") == 0) {
@@ -93,8 +78,9 @@ static void Perform(long n, const Line *a)
     } else if (strcmp(a->verb, "escape") == 0) {
         keybd_event(VK_ESCAPE, 0x01, 0, 0);
         keybd_event(VK_ESCAPE, 0x01, KEYEVENTF_KEYUP, 0);
-    } else if (strcmp(a->verb, "snapshot") == 0) {
-        LogSnapshot(n, a->arg);
+    } else if (strcmp(a->verb, "text") == 0) {
+        GetDlgItemTextA(Dialog, EDIT_DEBUG, text, sizeof text);
+        LogLine("dialog %ld text %s", n, Quoted(text));
     } else if (strcmp(a->verb, "remove") == 0) {
         /* Windows refuses to delete a file that is still open: a missed fclose shows here. */
         BOOL ok = DeleteFileA(a->arg);
@@ -103,8 +89,7 @@ static void Perform(long n, const Line *a)
         else
             LogLine("files %ld remove %s -> error %lu", n, a->arg, GetLastError());
     } else if (strcmp(a->verb, "focus-target") == 0) {
-        HWND target = FindWindowA("GearvaneE2ETarget", NULL);
-        LogLine("focus-target found=%d ok=%d", target != NULL, target && SetForegroundWindow(target));
+        SetForegroundWindow(FindWindowA("GearvaneE2ETarget", NULL));
     }
 }
 
