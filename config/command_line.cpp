@@ -26,6 +26,18 @@ const SharedOption SharedOptions[] = {
     {"--quiet", "quiet", nullptr, "Print nothing but errors."},
 };
 
+struct Added {
+    CLI::Option *option;
+    const char *key;  // the setting it gives, or nullptr
+    bool flag;
+};
+
+CLI::Option *Add(CLI::App &app, const char *name, const char *valueName, const std::string &help)
+{
+    return valueName ? app.add_option(name)->description(help)->type_name(valueName)
+                     : app.add_flag(name)->description(help);
+}
+
 }  // namespace
 
 int ParseCommandLine(const std::vector<std::string> &args, const Program &program, const std::vector<OwnOption> &own,
@@ -34,27 +46,36 @@ int ParseCommandLine(const std::vector<std::string> &args, const Program &progra
     CLI::App app(program.description, program.name);
     app.set_version_flag("--version", program.version);
     app.option_defaults()->take_last();
-    std::vector<std::pair<CLI::Option *, const char *>> settingOptions;  // with their keys
-    for (const SharedOption &o : SharedOptions) {
-        CLI::Option *option = o.valueName ? app.add_option(o.name, o.help)->type_name(o.valueName)
-                                          : app.add_flag(o.name, o.help);
-        settingOptions.push_back({option, o.key});
-    }
+    std::vector<Added> added;
+    for (const SharedOption &o : SharedOptions)
+        added.push_back({Add(app, o.name, o.valueName, o.help), o.key, !o.valueName});
     std::string configHelp = std::string("The config file (default ") + program.defaultConfig +
                              "). It takes the options above without their dashes, as in: max-gear = 5";
-    std::vector<CLI::Option *> others = {app.add_option("--config")->description(configHelp)->type_name("FILE")};
-    for (const OwnOption &o : own) {
-        CLI::Option *option = o.valueName ? app.add_option(o.name, o.help)->type_name(o.valueName)
-                                          : app.add_flag(o.name, o.help);
-        if (o.settingKey)
-            settingOptions.push_back({option, o.settingKey});
-        else
-            others.push_back(option);
-    }
+    added.push_back({Add(app, "--config", "FILE", configHelp), nullptr, false});
+    for (const OwnOption &o : own)
+        added.push_back({Add(app, o.name, o.valueName, o.help), o.settingKey, !o.valueName});
 
+    CommandLine l;
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
+        for (const Added &a : added) {
+            if (!a.option->count())
+                continue;
+            // A flag may be given as --quiet=false too.
+            std::string value = a.option->as<std::string>();
+            bool on = true;
+            if (a.flag && !ReadFlag(value, &on)) {
+                *error = a.option->get_name() + ": '" + value + "' is neither true nor false";
+                return EXIT_USAGE;
+            }
+            if (a.flag)
+                value = on ? "true" : "false";
+            if (a.key)
+                l.settings.push_back({a.key, value, a.option->get_name()});
+            if (on)
+                l.given.push_back({a.option->get_name(), a.flag ? "" : value});
+        }
     } catch (const CLI::CallForHelp &) {
         *out = app.help();
         return 0;
@@ -65,18 +86,6 @@ int ParseCommandLine(const std::vector<std::string> &args, const Program &progra
         *error = e.what();
         return EXIT_USAGE;
     }
-
-    CommandLine l;
-    for (const auto &[option, key] : settingOptions)
-        if (option->count()) {
-            bool flag = option->get_type_size() == 0;
-            std::string value = flag ? "true" : option->as<std::string>();
-            l.settings.push_back({key, value, option->get_name()});
-            l.given.push_back({option->get_name(), flag ? "" : value});
-        }
-    for (CLI::Option *option : others)
-        if (option->count())
-            l.given.push_back({option->get_name(), option->get_type_size() == 0 ? "" : option->as<std::string>()});
     *line = l;
     return -1;
 }

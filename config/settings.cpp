@@ -163,14 +163,7 @@ bool Number(const SettingValue &v, int min, int max, int *out, std::string *erro
 
 bool Flag(const SettingValue &v, bool *out, std::string *error)
 {
-    std::string s = Lower(v.value);
-    if (s == "true" || s == "yes" || s == "on" || s == "1")
-        *out = true;
-    else if (s == "false" || s == "no" || s == "off" || s == "0")
-        *out = false;
-    else
-        return Fail(error, v, Shown(v.value) + " is neither true nor false");
-    return true;
+    return ReadFlag(v.value, out) || Fail(error, v, Shown(v.value) + " is neither true nor false");
 }
 
 bool Key(const SettingValue &v, const KeyLookup &keys, std::string *name, int *code, std::string *error)
@@ -231,6 +224,16 @@ std::string ConfigLine(const std::string &key, const std::string &value)
 }
 
 }  // namespace
+
+bool ReadFlag(const std::string &text, bool *on)
+{
+    std::string s = Lower(text);
+    bool yes = s == "true" || s == "yes" || s == "on" || s == "1";
+    if (!yes && s != "false" && s != "no" && s != "off" && s != "0")
+        return false;
+    *on = yes;
+    return true;
+}
 
 const char SettingKeyList[] = "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet";
 

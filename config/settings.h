@@ -50,6 +50,10 @@ extern const char SettingKeyList[];
 bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
                     std::string *error);
 
+// A flag's value: true, yes, on or 1, or false, no, off or 0, in any case. False when it is
+// neither.
+bool ReadFlag(const std::string &text, bool *on);
+
 // The code a front end sends for a key name such as "KEY_PAGEUP", or -1 when the name is not
 // a keyboard key that it can send.
 using KeyLookup = std::function<int(const std::string &name)>;

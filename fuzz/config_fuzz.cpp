@@ -1,12 +1,14 @@
 // Fuzzes the configuration text readers with arbitrary bytes: the timing file's lines and
-// values, and gate maps, which come straight from users.
+// values, gate maps and config files, which come straight from users.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "config/gate_map.h"
+#include "config/settings.h"
 #include "config/timing.h"
 
 static void Require(bool condition)
@@ -48,10 +50,30 @@ static void CheckGateMap(const char *data, size_t size)
     Require(again.count == map.count && again.resetButton == map.resetButton);
 }
 
+// A config file that reads must read the same after it is rewritten with its own values,
+// as the tray does on every change.
+static void CheckConfigText(const char *data, size_t size)
+{
+    std::vector<SettingValue> values, again;
+    std::string error;
+    if (!ReadConfigText(std::string(data, size), "f", &values, &error)) {
+        Require(error.rfind("f:", 0) == 0);
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> set;
+    for (const SettingValue &v : values)
+        set.push_back({v.key, v.value});
+    Require(ReadConfigText(RewriteConfig(std::string(data, size), set), "f", &again, &error));
+    Require(again.size() == values.size());
+    for (size_t i = 0; i < values.size(); i++)
+        Require(again[i].key == values[i].key && again[i].value == values[i].value);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const char *text = reinterpret_cast<const char *>(data);
     CheckTiming(text, size);
     CheckGateMap(text, size);
+    CheckConfigText(text, size);
     return 0;
 }

@@ -8,7 +8,30 @@
 #include <string.h>
 #include <unistd.h>
 
-bool CreateKeyboard(int up, int down, Keyboard *k, std::string *error)
+#include "say.h"
+
+namespace {
+
+// The desktop opens a new keyboard a moment after it appears: a key sent before that is lost.
+enum { SETTLE_US = 250000 };
+
+// The node of a new device, which the search for the lever skips.
+std::string NodeOf(libevdev_uinput *uinput)
+{
+    const char *node = libevdev_uinput_get_devnode(uinput);
+    return node ? node : "";
+}
+
+}  // namespace
+
+void Keyboard::Destroy::operator()(libevdev_uinput *uinput) const
+{
+    int fd = libevdev_uinput_get_fd(uinput);
+    libevdev_uinput_destroy(uinput);
+    close(fd);
+}
+
+bool Keyboard::MakeDevice(const ShiftKeys &keys, Device *device, std::string *error)
 {
     int fd = open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -25,37 +48,93 @@ bool CreateKeyboard(int up, int down, Keyboard *k, std::string *error)
     libevdev_set_name(dev, "gearvane virtual keyboard");
     libevdev_set_id_bustype(dev, BUS_VIRTUAL);
     libevdev_enable_event_type(dev, EV_KEY);
-    libevdev_enable_event_code(dev, EV_KEY, up, nullptr);
-    libevdev_enable_event_code(dev, EV_KEY, down, nullptr);
+    libevdev_enable_event_code(dev, EV_KEY, keys.up, nullptr);
+    libevdev_enable_event_code(dev, EV_KEY, keys.down, nullptr);
     libevdev_uinput *uinput = nullptr;
     int rc = libevdev_uinput_create_from_device(dev, fd, &uinput);
+    libevdev_free(dev);  // the uinput device keeps what it needs
     if (rc < 0) {
         *error = std::string("cannot create the virtual keyboard on /dev/uinput: ") + strerror(-rc);
-        libevdev_free(dev);
         close(fd);
         return false;
     }
-    k->dev = dev;
-    k->uinput = uinput;
-    k->fd = fd;
-    const char *node = libevdev_uinput_get_devnode(uinput);
-    k->node = node ? node : "";
+    device->reset(uinput);
     return true;
 }
 
-void DestroyKeyboard(Keyboard *k)
+std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, std::string *error)
 {
-    if (k->uinput)
-        libevdev_uinput_destroy(k->uinput);
-    if (k->dev)
-        libevdev_free(k->dev);
-    if (k->fd >= 0)
-        close(k->fd);
-    *k = Keyboard();
+    std::unique_ptr<Keyboard> k(new Keyboard());
+    if (!MakeDevice(keys, &k->device, error))
+        return nullptr;
+    k->node = NodeOf(k->device.get());
+    k->keys = keys;
+    k->readyAt = now + SETTLE_US;
+    return k;
 }
 
-void SendKey(Keyboard *k, int code, bool down)
+// One event, written again at once if a signal or a full queue got in its way.
+bool Keyboard::Write(unsigned type, unsigned code, int value)
 {
-    libevdev_uinput_write_event(k->uinput, EV_KEY, code, down ? 1 : 0);
-    libevdev_uinput_write_event(k->uinput, EV_SYN, SYN_REPORT, 0);
+    int rc, tries = 0;
+    do
+        rc = libevdev_uinput_write_event(device.get(), type, code, value);
+    while ((rc == -EINTR || rc == -EAGAIN) && ++tries < 3);
+    if (rc < 0)
+        error = std::string("the virtual keyboard is gone: ") + strerror(-rc);
+    return rc == 0;
+}
+
+bool Keyboard::Press(int32_t direction, int64_t now)
+{
+    if (now < readyAt || !error.empty())
+        return false;
+    int code = direction > 0 ? keys.up : keys.down;
+    if (!Write(EV_KEY, code, 1))
+        return false;
+    // The kernel holds the key down from here on, even if the report below fails.
+    down = code;
+    Write(EV_SYN, SYN_REPORT, 0);
+    return true;
+}
+
+// A key-up that cannot be written means the keyboard is gone; the kernel lets go of every
+// key of a uinput device when it is destroyed, so none stays down.
+bool Keyboard::Release(int64_t now)
+{
+    if (!down)
+        return error.empty();
+    if (!Write(EV_KEY, down, 0) || !Write(EV_SYN, SYN_REPORT, 0))
+        return false;
+    down = 0;
+    if (remake)
+        Remake(now);
+    return true;
+}
+
+void Keyboard::SetKeys(const ShiftKeys &fresh, int64_t now)
+{
+    if (fresh.up == Keys().up && fresh.down == Keys().down) {
+        (remake ? next : keys) = fresh;
+        return;
+    }
+    next = fresh;
+    remake = true;
+    if (!down)
+        Remake(now);
+}
+
+void Keyboard::Remake(int64_t now)
+{
+    remake = false;
+    Device fresh;
+    std::string why;
+    if (!MakeDevice(next, &fresh, &why)) {
+        Fail("%s; the old keys stay", why.c_str());
+        return;
+    }
+    device = std::move(fresh);  // the old keyboard goes
+    node = NodeOf(device.get());
+    keys = next;
+    readyAt = now + SETTLE_US;
 }

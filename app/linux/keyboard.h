@@ -2,24 +2,44 @@
 #ifndef GEARVANE_KEYBOARD_H
 #define GEARVANE_KEYBOARD_H
 
-#include <string>
+#include <memory>
 
-struct libevdev;
+#include "key_output.h"
+
 struct libevdev_uinput;
 
-struct Keyboard {
-    libevdev *dev = nullptr;
-    libevdev_uinput *uinput = nullptr;
-    int fd = -1;
-    std::string node;  // its own event node, which the search for the lever skips
+class Keyboard final : public KeyOutput {
+public:
+    // Makes "gearvane virtual keyboard" with `keys`; its first key-down goes out a settle
+    // time after `now`. Null on failure, with *error saying what failed and how to fix it.
+    static std::unique_ptr<Keyboard> Create(const ShiftKeys &keys, int64_t now, std::string *error);
+
+    bool Press(int32_t direction, int64_t now) override;
+    bool Release(int64_t now) override;
+    // With no key down, a keyboard with the new keys replaces this one at once; otherwise
+    // at the key-up. If it cannot be made, the old keys stay.
+    void SetKeys(const ShiftKeys &keys, int64_t now) override;
+    const ShiftKeys &Keys() const override { return remake ? next : keys; }
+    int64_t ReadyAt() const override { return readyAt; }
+    std::string Node() const override { return node; }
+
+private:
+    // Destroys a uinput device, then closes the /dev/uinput descriptor it was made on.
+    struct Destroy {
+        void operator()(libevdev_uinput *uinput) const;
+    };
+    using Device = std::unique_ptr<libevdev_uinput, Destroy>;
+
+    static bool MakeDevice(const ShiftKeys &keys, Device *device, std::string *error);
+    void Remake(int64_t now);
+    bool Write(unsigned type, unsigned code, int value);
+
+    Device device;
+    std::string node;  // the device's event node
+    ShiftKeys keys, next;
+    bool remake = false;  // `next` waits for the key-up
+    int down = 0;         // the code of the key that is down
+    int64_t readyAt = 0;
 };
-
-// Creates "gearvane virtual keyboard" with keys `up` and `down`. On failure returns false
-// and says in *error what failed and how to fix it.
-bool CreateKeyboard(int up, int down, Keyboard *keyboard, std::string *error);
-void DestroyKeyboard(Keyboard *keyboard);
-
-// One key event and its SYN_REPORT.
-void SendKey(Keyboard *keyboard, int code, bool down);
 
 #endif

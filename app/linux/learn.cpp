@@ -63,9 +63,12 @@ bool WriteConfig(const std::string &path, const std::vector<std::pair<std::strin
     // The folder too, as ~/.config/gearvane may not exist yet.
     for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1))
         mkdir(target.substr(0, slash).c_str(), 0755);
+    // The new file keeps the old one's permissions: a user may keep it private.
+    struct stat old;
+    mode_t mode = stat(target.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
     std::string temporary = target + ".new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && fchmod(fd, mode) == 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
     int saved = errno;
     if (fd >= 0 && close(fd) != 0 && ok) {
         ok = false;

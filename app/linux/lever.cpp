@@ -7,13 +7,40 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <utility>
+
+Lever &Lever::operator=(Lever &&other) noexcept
+{
+    if (this != &other) {
+        CloseLever(this);
+        fd = std::exchange(other.fd, -1);
+        dev = std::exchange(other.dev, nullptr);
+        path = std::move(other.path);
+        name = std::move(other.name);
+        vendor = other.vendor;
+        product = other.product;
+        numbers = other.numbers;
+        keys = std::move(other.keys);
+        hasHat = other.hasHat;
+    }
+    return *this;
+}
+
+Lever::~Lever()
+{
+    CloseLever(this);
+}
 
 std::vector<std::string> EventNodes()
 {
@@ -44,7 +71,11 @@ int OpenLever(const std::string &path, Lever *lever)
     // Before libevdev reads the state: setting the clock later empties the queue, and a
     // move made in between would go unseen until the lever moved again.
     int clock = CLOCK_MONOTONIC;
-    ioctl(fd, EVIOCSCLOCKID, &clock);
+    if (ioctl(fd, EVIOCSCLOCKID, &clock) < 0) {
+        int e = errno;
+        close(fd);
+        return e;
+    }
     libevdev *dev = nullptr;
     int rc = libevdev_new_from_fd(fd, &dev);
     if (rc < 0) {
@@ -86,15 +117,14 @@ std::vector<std::string> CandidateNodes(const std::string &device)
     return {device};
 }
 
-bool IsNamedLever(const Lever &lever, const std::string &device)
+namespace {
+
+// Whether a device is the lever `device` names, from what it has (see IsNamedLever).
+bool Matches(const std::string &name, bool leverButton, bool anyKey, bool hat, const std::string &device)
 {
-    if (device.empty()) {
-        for (int code : lever.keys)
-            if (IsLeverButton(code))
-                return true;
-        return lever.hasHat;
-    }
-    if (!lever.hasHat && lever.numbers.count == 0)
+    if (device.empty())
+        return leverButton || hat;
+    if (!hat && !anyKey)
         return false;
     if (device[0] == '/')
         return true;
@@ -103,7 +133,76 @@ bool IsNamedLever(const Lever &lever, const std::string &device)
             c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         return text;
     };
-    return lower(lever.name).find(lower(device)) != std::string::npos;
+    return lower(name).find(lower(device)) != std::string::npos;
+}
+
+// The first line of a sysfs file, empty when there is none.
+std::string FirstLine(const std::string &path)
+{
+    std::string text;
+    std::getline(std::ifstream(path), text);
+    return text;
+}
+
+// The pid that holds a flock on the file of `fd`, from /proc/locks; 0 if none is found.
+int LockHolder(int fd)
+{
+    struct stat st;
+    FILE *locks = fstat(fd, &st) == 0 ? fopen("/proc/locks", "re") : nullptr;
+    if (!locks)
+        return 0;
+    char line[256];
+    int holder = 0;
+    while (!holder && fgets(line, sizeof line, locks)) {
+        int pid;
+        unsigned devMajor, devMinor;
+        unsigned long inode;
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:05:567 0 EOF"; a waiter's line has "->" first.
+        if (sscanf(line, "%*d: FLOCK %*s %*s %d %x:%x:%lu", &pid, &devMajor, &devMinor, &inode) == 4 &&
+            devMajor == major(st.st_dev) && devMinor == minor(st.st_dev) && inode == st.st_ino)
+            holder = pid;
+    }
+    fclose(locks);
+    return holder;
+}
+
+}  // namespace
+
+bool IsNamedLever(const Lever &lever, const std::string &device)
+{
+    bool leverButton = std::any_of(lever.keys.begin(), lever.keys.end(), IsLeverButton);
+    return Matches(lever.name, leverButton, lever.numbers.count > 0, lever.hasHat, device);
+}
+
+bool MayBeNamedLever(const std::string &node, const std::string &device, std::string *name)
+{
+    std::string sys = "/sys/class/input" + node.substr(node.rfind('/')) + "/device/";
+    *name = FirstLine(sys + "name");
+    std::string keys = FirstLine(sys + "capabilities/key"), abs = FirstLine(sys + "capabilities/abs");
+    const int wordBits = 8 * sizeof(long);  // the kernel's, as this program is built for it
+    bool leverButton = false, anyKey = false;
+    for (int code = 0; code < KEY_CNT; code++)
+        if (CapabilityBit(keys.c_str(), code, wordBits)) {
+            anyKey = true;
+            leverButton = leverButton || IsLeverButton(code);
+        }
+    bool hat = CapabilityBit(abs.c_str(), ABS_HAT0X, wordBits) || CapabilityBit(abs.c_str(), ABS_HAT0Y, wordBits);
+    return Matches(*name, leverButton, anyKey, hat, device);
+}
+
+int LockLever(const Lever &lever, int *holder)
+{
+    *holder = 0;
+    // A holder that ends in between leaves no pid behind: then the lock is tried again.
+    for (int tries = 0; tries < 3; tries++) {
+        if (flock(lever.fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno != EWOULDBLOCK)
+            return errno;
+        if ((*holder = LockHolder(lever.fd)) > 0)
+            break;
+    }
+    return EWOULDBLOCK;
 }
 
 Sample ReadSample(const Lever &lever)

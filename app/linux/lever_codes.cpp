@@ -1,10 +1,26 @@
 // Lever codes.
 #include "lever_codes.h"
 
+#include <stdlib.h>
+
 bool IsLeverButton(int code)
 {
     return (code >= BTN_JOYSTICK && code < BTN_DIGI) ||
            (code >= BTN_TRIGGER_HAPPY && code <= BTN_TRIGGER_HAPPY40);
+}
+
+bool CapabilityBit(const char *bitmap, int bit, int wordBits)
+{
+    unsigned long words[32];
+    int count = 0;
+    for (char *end; count < 32; bitmap = end) {
+        unsigned long word = strtoul(bitmap, &end, 16);
+        if (end == bitmap)
+            break;
+        words[count++] = word;
+    }
+    int word = bit / wordBits;
+    return bit >= 0 && word < count && (words[count - 1 - word] >> (bit % wordBits) & 1);
 }
 
 uint32_t HatAngle(int x, int y)

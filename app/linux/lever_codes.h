@@ -32,6 +32,11 @@ template <typename Has> void NumberButtons(Has has, ButtonNumbers *numbers)
 // these, or with a hat, can be a lever. Keyboards and mice have none.
 bool IsLeverButton(int code);
 
+// Whether bit `bit` is set in a capability bitmap as sysfs shows it
+// (/sys/class/input/eventN/device/capabilities/key): words of `wordBits` bits in hex, the
+// most significant first, separated by blanks.
+bool CapabilityBit(const char *bitmap, int bit, int wordBits);
+
 // The hat's angle in hundredths of a degree from the signs of ABS_HAT0X and ABS_HAT0Y
 // (-1 is up and left, as the kernel and SDL have it); 65535 when centred.
 uint32_t HatAngle(int x, int y);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../resources/tray_resource.h"
+#include "keys.h"
 #include "text.h"
 #include "tray.h"
 #include "window.h"
@@ -18,10 +19,33 @@ namespace {
 const wchar_t Caption[] = L"gearvane";
 const wchar_t MutexName[] = L"Local\\gearvane-tray";
 
-int Message(const std::string &text, UINT icon, int status)
+int Message(std::string text, UINT icon, int status)
 {
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
     MessageBoxW(nullptr, Wide(text).c_str(), Caption, MB_OK | icon);
     return status;
+}
+
+// --help is laid out in columns for a console; a message box has no fixed-width font, so
+// each option's text goes on a line of its own under the option.
+std::string HelpForBox(const std::string &help)
+{
+    std::string out;
+    size_t start = 0;
+    while (start < help.size()) {
+        size_t end = help.find('\n', start);
+        std::string line = help.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? help.size() : end + 1;
+        size_t option = line.find_first_not_of(' ');
+        size_t gap = option != std::string::npos && line[option] == '-' ? line.find("  ", option) : std::string::npos;
+        size_t text = gap == std::string::npos ? gap : line.find_first_not_of(' ', gap);
+        if (text == std::string::npos)
+            out += line + "\n";
+        else
+            out += line.substr(option, gap - option) + "\n        " + line.substr(text) + "\n";
+    }
+    return out;
 }
 
 std::vector<std::string> Arguments()
@@ -95,6 +119,8 @@ int Run()
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return static_cast<int>(msg.wParam);
+            if (OwnKeyMessage(msg))
+                continue;
             if (!App.window || !IsDialogMessageW(App.window, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
@@ -110,7 +136,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::string out, error, ignored;
     int status = LoadTraySettings(Arguments(), &App.options, &App.settings, &out, &error, &ignored);
     if (status == 0)
-        return Message(out, MB_ICONINFORMATION, 0);
+        return Message(HelpForBox(out), MB_ICONINFORMATION, 0);
     if (status > 0)
         return Message(error + "\n\nSee gearvane-tray --help.", MB_ICONERROR, status);
     if (App.options.quit)

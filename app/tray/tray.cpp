@@ -49,12 +49,16 @@ void UpdateGears()
 {
     if (!App.window)
         return;
-    ShowGears(App.window, App.leverOpen, App.leverGear, App.tapper.assumed);
+    int32_t game = TapperLanding(&App.tapper);
+    ShowGears(App.window, App.leverOpen, App.leverGear, game);
+    // The tooltip goes through Explorer, which may be slow to answer: not while a key is
+    // down or more taps are to come.
     static std::wstring shown;
-    std::wstring tip = L"gearvane: " + (App.leverOpen ? GearText(App.tapper.assumed) : L"waiting for a lever");
-    if (App.iconShown && tip != shown)
+    std::wstring tip = L"gearvane: " + (App.leverOpen ? GearText(game) : L"waiting for a lever");
+    if (App.iconShown && tip != shown && !TapperBusy(&App.tapper)) {
         SetNotifyTip(App.window, tip.c_str());
-    shown = tip;
+        shown = tip;
+    }
 }
 
 const KeyScan *KeyOf(int32_t direction)
@@ -64,50 +68,66 @@ const KeyScan *KeyOf(int32_t direction)
     return &keys[direction > 0 ? App.settings.upCode : App.settings.downCode];
 }
 
-// A key-up is always for the key that went down, even when the keys changed since.
-void SendKeyEvent(int32_t direction, bool down)
+void StatusLines(const std::string &lines)
 {
-    if (down)
-        App.pressed = KeyOf(direction);
-    if (App.pressed)
-        SendKey(*App.pressed, down);
+    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
+        Status("%s", lines.substr(start, end - start).c_str());
 }
 
+// Sends what the engine asks for, the keys first and the status lines after. A key-up is
+// always for the key that went down, even when the keys changed since. A key that Windows
+// refused is tried again a moment later: a refused key-down does not count as a tap, and
+// a refused key-up is sent again until it goes out, so that no key stays down.
 void Perform(TapActions a)
 {
-    if (a.release)
-        SendKeyEvent(a.release, false);
-    if (a.press)
-        SendKeyEvent(a.press, true);
+    if (a.release && App.pressed && !SendKey(*App.pressed, false))
+        App.unreleased = App.pressed;
+    bool refused = false;
+    if (a.press) {
+        App.pressed = KeyOf(a.press);
+        refused = !SendKey(*App.pressed, true);
+    }
     int64_t now = Now();
     if (a.release || a.press)
         TapperSent(&App.tapper, now);
-    ArmTapTimer(&App.timer, TapperDue(&App.tapper), now);
+    if (refused) {
+        TapperUnsent(&App.tapper, now + RETRY_US);
+        if (!App.refusing)
+            Failure("Windows refused a key; trying again");
+    }
+    App.refusing = refused || App.unreleased;
+    int64_t due = TapperDue(&App.tapper);
+    if (App.unreleased && (due < 0 || due > now + RETRY_US))
+        due = now + RETRY_US;
+    ArmTapTimer(&App.timer, due, now);
+    a.news.ended = false;  // as on Linux: only --simulate says where a change ended
+    char news[256];
+    if (FormatNews(a.news, App.settings.upKey.c_str(), App.settings.downKey.c_str(), news, sizeof news))
+        StatusLines(news);
     UpdateGears();
 }
 
-std::string GearName(int32_t gear)
+// Ending: no key stays down.
+void LetGo()
 {
-    return gear == GEAR_REVERSE ? "R" : gear == GEAR_NONE ? "N" : std::to_string(gear);
+    Perform(TapperStop(&App.tapper, Now()));
+    if (App.unreleased)
+        SendKey(*App.unreleased, false);
+    App.unreleased = nullptr;
 }
 
-// The lever's decoded state. The key goes out before any status line.
+// The lever's decoded state.
 void Engage(Decoded d)
 {
-    const Settings &s = App.settings;
-    int32_t gear = CapGear(d.gear, s.maxGear);
-    bool resetPressed = d.reset && !App.tapper.resetHeld;
-    int32_t before = App.tapper.target;
-    int32_t from = resetPressed ? GEAR_NONE : TapperLanding(&App.tapper);
-    Perform(TapperLever(&App.tapper, Now(), gear, d.reset));
-    if (resetPressed)
-        Status("reset: the game is taken to be in neutral");
-    int32_t target = App.tapper.target;
-    if ((target != before || resetPressed) && target != from) {
-        int32_t taps = TapsBetween(from, target);
-        Status("%s -> %s: %d x %s", GearName(from).c_str(), GearName(target).c_str(), abs(taps),
-               (taps > 0 ? s.upKey : s.downKey).c_str());
-    }
+    Perform(TapperLever(&App.tapper, Now(), CapGear(d.gear, App.settings.maxGear), d.reset));
+}
+
+// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
+Sample Released()
+{
+    Sample sample = {};
+    sample.hat = HAT_CENTRED;
+    return sample;
 }
 
 // Decodes the lever's last state again, as after a change of the settings; not while the
@@ -138,6 +158,8 @@ void Unplug()
     App.wanted.name = App.lever.name;
     CloseLever(&App.lever);
     App.leverOpen = false;
+    App.sample = Released();
+    App.leverGear = GEAR_NONE;
     Status("lever unplugged; waiting for it");
     if (App.learning) {
         App.learning = false;
@@ -161,8 +183,7 @@ void Attach()
         Unplug();
         return;
     }
-    if (read == LEVER_READ)
-        App.sample = sample;
+    App.sample = read == LEVER_READ ? sample : Released();
     Redecode();
 }
 
@@ -184,13 +205,7 @@ void Save(const std::vector<std::pair<std::string, std::string>> &set)
 
 void SetTiming()
 {
-    App.tapper.timing = {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL};
-}
-
-void StatusLines(const std::string &lines)
-{
-    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
-        Status("%s", lines.substr(start, end - start).c_str());
+    TapperSetTiming(&App.tapper, {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL});
 }
 
 void WatchConfig()
@@ -221,6 +236,7 @@ void FinishLearning()
     const GateMap &map = App.learn.map;
     if (map.count == 0) {
         ShowLearning(App.window, L"No gear learned: the gates stay as they were.", false, App.leverOpen);
+        App.learnNote = true;
         return;
     }
     char text[200];
@@ -235,6 +251,7 @@ void FinishLearning()
     Status("gates learned from %s: %s", name.c_str(), text);
     ShowSettings(App.window, App.settings);
     ShowLearning(App.window, L"Learned. The lever shifts again from its next move.", false, true);
+    App.learnNote = true;
     App.leverGear = DecodeGate(map, App.sample).gear;
     UpdateGears();
 }
@@ -271,6 +288,7 @@ void StartTray(const std::string &ignored)
     if (App.settings.mapName != "standard" && App.settings.mapName != "nascar")
         App.gateMap = App.settings.mapName;
     TapperStart(&App.tapper, {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL});
+    App.sample = Released();
     App.wanted.part = Wide(App.settings.device);
     ShowSettings(App.window, App.settings);
     ShowStartWithWindows(App.window, StartsWithWindows());
@@ -288,7 +306,7 @@ void QuitTray(int code)
 {
     if (!App.window)
         return;
-    Perform(TapperStop(&App.tapper, Now()));
+    LetGo();
     ArmTapTimer(&App.timer, -1, 0);
     if (App.iconShown)
         RemoveNotifyIcon(App.window);
@@ -302,7 +320,7 @@ void QuitTray(int code)
 
 void EndSession()
 {
-    Perform(TapperStop(&App.tapper, Now()));
+    LetGo();
     if (App.iconShown)
         RemoveNotifyIcon(App.window);
     ExitProcess(0);
@@ -325,6 +343,10 @@ void OnLeverEvent()
         UpdateGears();
         return;
     }
+    if (App.learnNote) {
+        App.learnNote = false;
+        ShowLearning(App.window, L"", false, true);
+    }
     Decoded d = DecodeGate(App.settings.map, sample);
     App.leverGear = d.gear;
     Engage(d);
@@ -332,6 +354,8 @@ void OnLeverEvent()
 
 void OnTapTimer()
 {
+    if (App.unreleased && SendKey(*App.unreleased, false))
+        App.unreleased = nullptr;
     Perform(TapperTimer(&App.tapper, Now()));
 }
 
@@ -358,6 +382,7 @@ void OnConfigChanged()
     // The lever stays the one it was started with.
     fresh.device = App.settings.device;
     App.settings = fresh;
+    App.log.quiet = fresh.quiet;
     if (fresh.mapName != "standard" && fresh.mapName != "nascar")
         App.gateMap = fresh.mapName;
     SetTiming();
@@ -427,6 +452,7 @@ void ChoosePlate(int plate)
         if (App.gateMap.empty() || !ParseGateMap(App.gateMap.c_str(), &s.map, error, sizeof error)) {
             ShowSettings(App.window, s);
             ShowLearning(App.window, L"There is no gate map yet: Learn gates makes one.", false, App.leverOpen);
+            App.learnNote = true;
             return;
         }
         s.mapName = App.gateMap;
@@ -456,6 +482,7 @@ void ClickLearn()
     if (App.learning) {
         App.learning = false;
         ShowLearning(App.window, L"Learning cancelled: the gates stay as they were.", false, App.leverOpen);
+        App.learnNote = true;
         return;
     }
     if (!App.leverOpen)

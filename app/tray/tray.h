@@ -18,6 +18,9 @@
 
 enum { ID_SEARCH_TIMER = 1, SEARCH_MS = 1000, WARNED_WINDOWS = 16 };
 
+// How soon a key that Windows refused is tried again, in microseconds.
+enum { RETRY_US = 100000 };
+
 struct TrayApp {
     HINSTANCE instance = nullptr;
     TrayOptions options;
@@ -31,16 +34,19 @@ struct TrayApp {
     Lever lever;
     bool leverOpen = false;
     LeverWanted wanted;
-    Sample sample = {};  // the lever's state as last read
+    Sample sample = {};  // the lever's state as last read; StartTray makes it a released one
     int32_t leverGear = GEAR_NONE;
 
     Tapper tapper = {};
-    const KeyScan *pressed = nullptr;  // the key that went down last: its key-up is the same key
+    const KeyScan *pressed = nullptr;     // the key that went down last: its key-up is the same key
+    const KeyScan *unreleased = nullptr;  // a key whose key-up Windows refused
+    bool refusing = false;                // a refusal has been reported and not yet got over
     TapTimer timer;
 
     FolderWatch configWatch;  // the config file's folder, for edits made outside the window
     StatusLog log;
     bool learning = false;
+    bool learnNote = false;  // the outcome of learning is shown until the lever moves
     Learning learn = {};
     HWINEVENTHOOK foregroundHook = nullptr;
     HWND warned[WARNED_WINDOWS] = {};

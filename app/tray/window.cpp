@@ -274,7 +274,9 @@ void ShowStatus(HWND window, const std::wstring &text)
 
 void ShowLearning(HWND window, const std::wstring &prompt, bool learning, bool lever)
 {
-    SetDlgItemTextW(window, IDC_LEARN_PROMPT, prompt.c_str());
+    const wchar_t *hint = lever ? L"A button per gear? Click Learn gates, then move the lever into each gear asked for."
+                                : L"Plug the lever in to learn its gates.";
+    SetDlgItemTextW(window, IDC_LEARN_PROMPT, prompt.empty() ? hint : prompt.c_str());
     SetDlgItemTextW(window, IDC_LEARN, learning ? L"&Cancel" : L"&Learn gates");
     EnableWindow(GetDlgItem(window, IDC_LEARN), learning || lever);
     EnableWindow(GetDlgItem(window, IDC_SKIP), learning);

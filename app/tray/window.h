@@ -24,7 +24,8 @@ void ShowLeverName(HWND window, const std::wstring &name);  // empty: none
 void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear);
 void ShowSettings(HWND window, const Settings &settings);
 void ShowStatus(HWND window, const std::wstring &text);
-// Learning: the prompt, whether learning is under way, and whether a lever is there to learn.
+// Learning: the prompt (empty: a hint), whether learning is under way, and whether a lever
+// is there to learn.
 void ShowLearning(HWND window, const std::wstring &prompt, bool learning, bool lever);
 void ShowStartWithWindows(HWND window, bool on);
 

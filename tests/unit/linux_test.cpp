@@ -1,13 +1,7 @@
-// gearvane for Linux: button numbering, the hat, and the command line with the config file.
+// gearvane for Linux: button numbering, the hat, and the keys that may be sent.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <set>
-#include <string>
-#include <vector>
 
 #include "app/linux/lever_codes.h"
 #include "app/linux/options.h"
@@ -50,105 +44,31 @@ TEST(Hat, SignsGiveTheAngleClockwiseFromUp)
         EXPECT_EQ(HatAngle(c.x, c.y), c.angle) << c.x << "," << c.y;
 }
 
-// Runs LoadSettings in a fresh $XDG_CONFIG_HOME, with `config` as the default config file
-// when it is not null.
-struct Load {
-    int status;
-    Settings settings;
-    std::string error, out;
-};
-
-class Options : public testing::Test {
-protected:
-    std::string home;
-    void SetUp() override
-    {
-        char dir[] = "/tmp/gearvane-options-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        home = dir;
-        setenv("XDG_CONFIG_HOME", dir, 1);
-    }
-    void TearDown() override { system(("rm -rf " + home).c_str()); }
-    std::string Write(const std::string &name, const std::string &text)
-    {
-        system(("mkdir -p " + home + "/gearvane").c_str());
-        std::string path = home + "/" + name;
-        FILE *f = fopen(path.c_str(), "w");
-        fputs(text.c_str(), f);
-        fclose(f);
-        return path;
-    }
-    Load Run(std::vector<std::string> args)
-    {
-        Load l;
-        l.status = LoadSettings(args, &l.settings, &l.error, &l.out);
-        return l;
-    }
-};
-
-TEST_F(Options, DefaultsWithoutAConfigFile)
+TEST(Capabilities, SysfsWordsComeMostSignificantFirst)
 {
-    Load l = Run({});
-    ASSERT_EQ(l.status, -1) << l.error;
-    EXPECT_EQ(l.settings.mode, MODE_RUN);
-    EXPECT_EQ(l.settings.mapName, "standard");
-    EXPECT_EQ(l.settings.maxGear, 6);
-    EXPECT_EQ(l.settings.upCode, KEY_PAGEUP);
-    EXPECT_EQ(l.settings.downCode, KEY_PAGEDOWN);
-    EXPECT_EQ(l.settings.holdMs, 40);
-    EXPECT_EQ(l.settings.gapMs, 40);
-    EXPECT_EQ(l.settings.config, "");
+    const struct {
+        const char *bitmap;
+        int bit, wordBits;
+        bool set;
+    } cases[] = {{"100000000 0 0 0 0\n", BTN_TRIGGER, 64, true}, {"100000000 0 0 0 0", BTN_TRIGGER + 1, 64, false},
+                 {"100000000 0 0 0 0", 32, 64, false},          {"1 0 0 0 0 0 0 0 0 0", BTN_TRIGGER, 32, true},
+                 {"30000", ABS_HAT0Y, 64, true},                {"30000", 64 + ABS_HAT0Y, 64, false},
+                 {"", 0, 64, false}};
+    for (const auto &c : cases)
+        EXPECT_EQ(CapabilityBit(c.bitmap, c.bit, c.wordBits), c.set) << c.bitmap << " bit " << c.bit;
 }
 
-TEST_F(Options, CommandLineWinsOverTheConfigFile)
+TEST(Keys, OnlyKeyboardKeysThatTheDesktopDoesNotActOn)
 {
-    Write("gearvane/gearvane.conf", "# mine\nmax-gear = 5\nhold-ms = 60\nup-key = KEY_E\ngate = \"1=13,2=14,R=19\"\n");
-    Load l = Run({"--hold-ms", "20", "--plate", "nascar"});
-    ASSERT_EQ(l.status, -1) << l.error;
-    EXPECT_EQ(l.settings.maxGear, 5);
-    EXPECT_EQ(l.settings.holdMs, 20);
-    EXPECT_EQ(l.settings.upCode, KEY_E);
-    EXPECT_EQ(l.settings.mapName, "nascar");  // the file's gate gives way to the command line's plate
-    EXPECT_TRUE(l.settings.map.exact);
-
-    l = Run({});
-    ASSERT_EQ(l.status, -1) << l.error;
-    EXPECT_EQ(l.settings.mapName, "1=13,2=14,R=19");
-    EXPECT_FALSE(l.settings.map.exact);
-    EXPECT_EQ(l.settings.config, home + "/gearvane/gearvane.conf");
-}
-
-TEST_F(Options, ConfigFileErrorsAreUsageErrorsThatNameTheFile)
-{
-    const char *const files[] = {
-        "gate = \"1=13,1=14\"\n",
-        "simulate = true\n",
-        "max_gears = 5\n",
-    };
-    for (const char *text : files) {
-        std::string path = Write("bad.conf", text);
-        Load l = Run({"--config", path});
-        EXPECT_EQ(l.status, EXIT_USAGE) << text;
-        EXPECT_NE(l.error.find(path), std::string::npos) << text << ": " << l.error;
-    }
-}
-
-TEST_F(Options, HelpAndVersionPrintAndEndWell)
-{
-    Load l = Run({"--version"});
-    EXPECT_EQ(l.status, 0);
-    EXPECT_EQ(l.out.rfind("gearvane ", 0), 0u);
-    l = Run({"--help"});
-    EXPECT_EQ(l.status, 0);
-    EXPECT_NE(l.out.find("--gate"), std::string::npos);
-}
-
-TEST_F(Options, LearnMayNameAConfigFileThatDoesNotExistYet)
-{
-    Load l = Run({"--learn", "--config", home + "/new.conf"});
-    ASSERT_EQ(l.status, -1) << l.error;
-    EXPECT_EQ(l.settings.mode, MODE_LEARN);
-    EXPECT_EQ(l.settings.config, home + "/new.conf");
+    const struct {
+        const char *name;
+        int code;
+    } cases[] = {{"KEY_PAGEUP", KEY_PAGEUP}, {"KEY_E", KEY_E}, {"KEY_ESC", KEY_ESC}, {"KEY_F24", KEY_F24},
+                 {"KEY_RESERVED", -1},       {"BTN_A", -1},     {"BTN_MISC", -1},    {"KEY_MAX", -1},
+                 {"KEY_POWER", -1},          {"KEY_SLEEP", -1}, {"KEY_COFFEE", -1},  {"key_e", -1},
+                 {"", -1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(KeyboardKeyCode(c.name), c.code) << c.name;
 }
 
 }  // namespace

@@ -1,0 +1,166 @@
+// The lever finder.
+#include "finder.h"
+
+#include <errno.h>
+#include <libevdev/libevdev.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/inotify.h>
+
+#include "say.h"
+
+namespace {
+
+// How often, and how far apart, a node that appeared is tried again while udev may still
+// be setting its permissions.
+enum { RETRIES = 20, RETRY_US = 100000 };
+
+bool IsPath(const std::string &device)
+{
+    return !device.empty() && device[0] == '/';
+}
+
+}  // namespace
+
+bool LeverFinder::Open(std::string *error)
+{
+    watch = Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (watch.Get() < 0 || !retry.Open()) {
+        *error = std::string("cannot watch for the lever: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// False, with `error`, when a folder that exists cannot be watched.
+bool LeverFinder::WatchFolder(const std::string &folder, uint32_t mask)
+{
+    if (inotify_add_watch(watch.Get(), folder.c_str(), mask | IN_MASK_ADD) >= 0 || errno == ENOENT ||
+        errno == ENOTDIR)
+        return true;
+    error = "cannot watch " + folder + ": " + strerror(errno);
+    return false;
+}
+
+// New nodes and their permissions in /dev/input (or /dev until it has an input folder), and
+// every folder along a --device path and the links it goes through: a by-id link may come
+// long after its node, in a folder that may not exist yet.
+bool LeverFinder::AddWatches()
+{
+    const uint32_t nodes = IN_CREATE | IN_ATTRIB | IN_MOVED_TO, entries = IN_CREATE | IN_MOVED_TO;
+    if (inotify_add_watch(watch.Get(), "/dev/input", nodes | IN_MASK_ADD) < 0) {
+        if (errno != ENOENT) {
+            error = std::string("cannot watch /dev/input: ") + strerror(errno);
+            return false;
+        }
+        if (!WatchFolder("/dev", entries))
+            return false;
+    }
+    std::string path = device;
+    for (int links = 0; IsPath(device) && links < 8; links++) {
+        for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            bool last = path.find('/', slash + 1) == std::string::npos;
+            if (!WatchFolder(path.substr(0, slash), last ? nodes : entries))
+                return false;
+        }
+        char target[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            break;
+        target[n] = '\0';
+        path = target[0] == '/' ? target : path.substr(0, path.rfind('/') + 1) + target;
+    }
+    return true;
+}
+
+LeverFinder::Outcome LeverFinder::Look(bool first)
+{
+    if (!AddWatches())
+        return FAILED;
+    return Scan(first);
+}
+
+LeverFinder::Outcome LeverFinder::Scan(bool first)
+{
+    unreadable.clear();
+    const std::string &want = lostName.empty() ? device : lostName;
+    for (const std::string &node : lostName.empty() ? CandidateNodes(device) : EventNodes()) {
+        if (node == ownNode)
+            continue;
+        Lever found;
+        int rc = OpenLever(node, &found);
+        std::string name;
+        if ((rc == EACCES || rc == EPERM) && first && IsPath(want)) {
+            error = "cannot read " + node + ": " + strerror(rc) +
+                    ". Add yourself to the 'input' group (then log in again), or give the node to your user "
+                    "with a udev rule";
+            return FAILED;
+        }
+        if ((rc == EACCES || rc == EPERM) && MayBeNamedLever(node, want, &name))
+            unreadable.push_back(node + " (" + name + ")");
+        if (rc != 0)
+            continue;
+        if (lostName.empty() ? IsNamedLever(found, device) : found.name == lostName)
+            return Take(found);
+    }
+    return NO_CHANGE;
+}
+
+LeverFinder::Outcome LeverFinder::Take(Lever &found)
+{
+    int holder, rc = LockLever(found, &holder);
+    if (rc == EWOULDBLOCK) {
+        error = found.path + " (" + found.name + ") is already driven by " +
+                (holder > 0 ? "gearvane (pid " + std::to_string(holder) + ")" : std::string("another gearvane"));
+        return FAILED;
+    }
+    if (rc != 0) {
+        error = "cannot lock " + found.path + ": " + strerror(rc);
+        return FAILED;
+    }
+    if (grab && libevdev_grab(found.dev, LIBEVDEV_GRAB) < 0)
+        Fail("cannot grab %s; the game sees the lever too", found.path.c_str());
+    lever = std::move(found);
+    lostName.clear();
+    retriesLeft = 0;
+    retry.ArmAt(-1);
+    return FOUND;
+}
+
+LeverFinder::Outcome LeverFinder::OnWatch(int64_t now)
+{
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = read(watch.Get(), buffer, sizeof buffer)) > 0) {
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        error = std::string("cannot watch for the lever: ") + strerror(errno);
+        return FAILED;
+    }
+    if (Attached())
+        return NO_CHANGE;
+    Outcome outcome = Look(false);
+    if (outcome == NO_CHANGE) {
+        // A new node may not be readable yet: udev sets its permissions a moment later.
+        retriesLeft = RETRIES;
+        retry.ArmAt(now + RETRY_US);
+    }
+    return outcome;
+}
+
+LeverFinder::Outcome LeverFinder::OnRetry(int64_t now)
+{
+    retry.Drain();
+    if (Attached())
+        return NO_CHANGE;
+    Outcome outcome = Scan(false);
+    if (outcome == NO_CHANGE && --retriesLeft > 0)
+        retry.ArmAt(now + RETRY_US);
+    return outcome;
+}
+
+void LeverFinder::Lost()
+{
+    lostName = lever.name;
+    CloseLever(&lever);
+}

@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Host-level tests of the real gearvane for Linux: no VM, no lever, no /dev/uinput.
+
+  run.py --program PATH CASE.scn
+
+Each run starts in a fresh folder, which is also its HOME, with $XDG_CONFIG_HOME inside.
+A case file holds, in the scenario format of tests/e2e/scenario.py:
+  file NAME: "..."       a file in the folder; "..." * N repeats the text N times, and +
+                         joins such parts
+  fifo: NAME             a FIFO in the folder
+  config: "..."          the default config file, $XDG_CONFIG_HOME/gearvane/gearvane.conf
+  commands:              EXIT ARGS [~ TEXT]: one run each, with empty input; TEXT is in its
+                         standard output if EXIT is 0, else in its standard error (any case)
+or a single run:
+  args: --simulate       its command line (shell words)
+  stdin: "7\\n"           its standard input (default: empty)
+  stdin file: NAME       its standard input from NAME, in the folder (or a path, /dev/zero)
+  signal: TERM after MS  the signal MS ms after the start; the input stays open till the end.
+                         With `ends within: MS` it must have ended that long after the signal
+  exit: N                its exit status (default 0)
+  stdout: / stderr:      its output lines, exactly; {dir} stands for the folder. With
+                         `slack: MS` a line's leading number may be off by up to MS.
+A run that takes over 10 s is killed, and says so.
+"""
+import argparse
+import ast
+import os
+import re
+import shlex
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+import scenario as shared  # noqa: E402
+
+SETTINGS = {"fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
+SECTIONS = {"commands", "stdout", "stderr"}
+TIMEOUT = 10
+
+
+def prepare(scn, folder):
+    for key, value in scn.settings.items():
+        if key.startswith("file "):
+            text = ""
+            for literal, times in re.findall(r'("(?:[^"\\]|\\.)*")(?:\s*\*\s*(\d+))?', value):
+                text += ast.literal_eval(literal) * int(times or 1)
+            with open(os.path.join(folder, key[5:]), "wb") as f:
+                f.write(text.encode("latin-1"))
+    if "fifo" in scn.settings:
+        os.mkfifo(os.path.join(folder, scn.settings["fifo"]))
+    if "config" in scn.settings:
+        os.makedirs(os.path.join(folder, "xdg", "gearvane"))
+        with open(os.path.join(folder, "xdg", "gearvane", "gearvane.conf"), "wb") as f:
+            f.write(scn.string("config"))
+
+
+def run(program, scn, args, stdin=b""):
+    """Exit status ("killed" after the timeout), standard output and error, and the folder."""
+    with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
+        prepare(scn, folder)
+        env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
+        if "stdin file" in scn.settings or "signal" in scn.settings:
+            status, out, err = run_open(program, scn, args, stdin, folder, env)
+        else:
+            try:
+                p = subprocess.run([program] + args, cwd=folder, env=env, input=stdin, capture_output=True,
+                                   timeout=TIMEOUT)
+                status, out, err = str(p.returncode), p.stdout, p.stderr
+            except subprocess.TimeoutExpired as e:
+                status, out, err = "killed", e.stdout or b"", e.stderr or b""
+    return status, out.decode(errors="replace"), err.decode(errors="replace"), folder
+
+
+def run_open(program, scn, args, stdin, folder, env):
+    """A run whose input is a file, or a pipe that stays open till the end; it may get a signal."""
+    sig = re.fullmatch(r"(\w+) after (\d+)", scn.settings.get("signal", ""))
+    source = scn.settings.get("stdin file")
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            open(os.path.join(folder, source) if source else os.devnull, "rb") as given:
+        p = subprocess.Popen([program] + args, cwd=folder, env=env, stdin=given if source else subprocess.PIPE,
+                             stdout=out, stderr=err)
+        if not source:
+            p.stdin.write(stdin)
+            p.stdin.flush()
+        status = None
+        try:
+            p.wait(int(sig[2]) / 1000 if sig else TIMEOUT)
+        except subprocess.TimeoutExpired:
+            status = "killed"
+            if sig:
+                p.send_signal(getattr(signal, "SIG" + sig[1]))
+                within = scn.number("ends within", TIMEOUT * 1000)
+                try:
+                    p.wait(within / 1000)
+                    status = None
+                except subprocess.TimeoutExpired:
+                    status = f"not ended {within} ms after SIG{sig[1]}"
+        if p.returncode is None:
+            p.kill()
+            p.wait()
+        if p.stdin:
+            p.stdin.close()
+        out.seek(0)
+        err.seek(0)
+        return status or str(p.returncode), out.read(), err.read()
+
+
+def check_commands(program, scn):
+    expected, actual = [], []
+    for line in scn.blocks["commands"]:
+        command, _, text = line.partition(" ~ ")
+        words = shlex.split(command)
+        status, out, err, _ = run(program, scn, words[1:])
+        rendered = f"{status} {' '.join(command.split()[1:])}"
+        if text:
+            said = out if status == "0" else err
+            rendered += f" ~ {text}" if text.lower() in said.lower() else f" ~ ? {(said or '(nothing)').strip()}"
+        expected.append(line)
+        actual.append(rendered)
+    return shared.compare(f"{scn.name}: exit codes and messages", expected, actual)
+
+
+def within_slack(expected, actual, slack):
+    """The actual line, or the expected one if they differ only in a leading number within slack."""
+    e, a = expected.split(" ", 1), actual.split(" ", 1)
+    if slack and len(e) == len(a) == 2 and e[1] == a[1] and e[0].isdigit() and a[0].isdigit():
+        return expected if abs(int(e[0]) - int(a[0])) <= slack else actual
+    return actual
+
+
+def check_run(program, scn):
+    status, out, err, folder = run(program, scn, shlex.split(scn.settings.get("args", "")),
+                                   scn.string("stdin", b""))
+    ok = shared.compare(f"{scn.name}: exit status", [scn.settings.get("exit", "0")], [status])
+    slack = scn.number("slack", 0)
+    for name, said in (("stdout", out), ("stderr", err)):
+        if name not in scn.blocks:
+            continue
+        expected = [line.replace("{dir}", folder) for line in scn.blocks[name]]
+        lines = [shared.squeeze(line) for line in said.splitlines()]
+        lines = [within_slack(e, a, slack) for e, a in zip(expected, lines)] + lines[len(expected):]
+        ok = shared.compare(f"{scn.name}: {name}", expected, lines) and ok
+    return ok
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("case")
+    a = parser.parse_args()
+    program, scn = os.path.abspath(a.program), shared.Scenario(a.case)
+    known = SETTINGS | {k for k in scn.settings if k.startswith("file ")}
+    scn.check_known(known, SECTIONS)
+    ok = check_commands(program, scn) if "commands" in scn.blocks else check_run(program, scn)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
