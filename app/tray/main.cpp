@@ -160,7 +160,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                        MB_ICONERROR, 1);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    App.instance = instance;
     App.icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
     App.window = CreateTrayWindow(instance, App.icon);
     if (!App.window)

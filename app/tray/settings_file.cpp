@@ -143,6 +143,9 @@ int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options,
         return status;
     o.minimized = Given(o.line, "--minimized");
     o.quit = Given(o.line, "--quit");
+    // --quit only speaks to the running one: a broken config file must not stop it.
+    if (o.quit)
+        return -1;
     o.logPath = Wide(GivenValue(o.line, "--log"));
     if (Given(o.line, "--log") && o.logPath.empty()) {
         *error = "--log: give a file to append the status lines to";

@@ -22,7 +22,6 @@ enum { ID_SEARCH_TIMER = 1, SEARCH_MS = 1000, WARNED_WINDOWS = 16 };
 enum { RETRY_US = 100000 };
 
 struct TrayApp {
-    HINSTANCE instance = nullptr;
     TrayOptions options;
     Settings settings;
     std::string gateMap;  // the last gate map in force, to go back to from a plate
