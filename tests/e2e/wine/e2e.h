@@ -100,21 +100,17 @@ static inline void CatchMessageBoxes(void)
         (IMAGE_IMPORT_DESCRIPTOR *)(base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
     for (; d->Name; d++) {
         IMAGE_THUNK_DATA *name = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *slot = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+        DWORD *slot = (DWORD *)(base + d->FirstThunk), old, catcher;
         if (lstrcmpiA((const char *)base + d->Name, "user32.dll") != 0)
             continue;
         for (; name->u1.AddressOfData; name++, slot++) {
-            const char *fn = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name;
-            DWORD catcher = 0, old;
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal))
-                continue;
-            if (strcmp(fn, "MessageBoxA") == 0)
-                catcher = (DWORD)CaughtBoxA;
-            else if (strcmp(fn, "MessageBoxW") == 0)
-                catcher = (DWORD)CaughtBoxW;
-            if (catcher && VirtualProtect(&slot->u1.Function, sizeof(DWORD), PAGE_READWRITE, &old)) {
-                slot->u1.Function = catcher;
-                VirtualProtect(&slot->u1.Function, sizeof(DWORD), old, &old);
+            const char *fn = IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)
+                                 ? "" : (const char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name;
+            catcher = strcmp(fn, "MessageBoxA") == 0 ? (DWORD)CaughtBoxA
+                      : strcmp(fn, "MessageBoxW") == 0 ? (DWORD)CaughtBoxW : 0;
+            if (catcher && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) {
+                *slot = catcher;
+                VirtualProtect(slot, sizeof *slot, old, &old);
             }
         }
     }

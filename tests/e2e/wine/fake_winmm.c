@@ -3,12 +3,12 @@
  * message box. Loaded beside gearvane.exe with WINEDLLOVERRIDES=winmm=n.
  *
  * GEARVANE_E2E_SCRIPT names the script, GEARVANE_E2E_LOG the log. Script lines:
- *   refuse-capture
- *   state POLL BUTTONS POV FAIL   the report from POLL on; FAIL 1 returns JOYERR_UNPLUGGED
- *                                 after writing the values anyway
- *   act POLL VERB [ARG]           done inside that poll, after the report is written
+ *   POLL state BUTTONS POV FAIL  the report from POLL on; FAIL 1 returns JOYERR_UNPLUGGED
+ *                                after writing the values anyway
+ *   POLL VERB [ARG]              an action inside that poll, after the report is written;
+ *                                `text` logs the debug window's text
+ *   0 refuse-capture
  * What a scenario checks is logged as its section writes it: winmm, dialog, files, boxes.
- * `act POLL text` logs the debug window's text.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -48,13 +48,10 @@ static void LoadScript(void)
     FILE *f = GetEnvironmentVariableA("GEARVANE_E2E_SCRIPT", path, sizeof path) ? fopen(path, "r") : NULL;
     while (f && fgets(text, sizeof text, f) && LineCount < MAX_LINES) {
         Line *l = &Script[LineCount];
-        memset(l, 0, sizeof *l);
-        if (strncmp(text, "refuse-capture", 14) == 0)
-            RefuseCapture = 1;
-        else if (sscanf(text, "state %ld %lu %lu %d", &l->poll, &l->buttons, &l->pov, &l->fail) == 4)
-            strcpy(Script[LineCount++].verb, "state");
-        else if (sscanf(text, "act %ld %15s %95s", &l->poll, l->verb, l->arg) >= 2)
+        if (sscanf(text, "%ld %15s %95[^\n]", &l->poll, l->verb, l->arg) >= 2)
             LineCount++;
+        sscanf(l->arg, "%lu %lu %d", &l->buttons, &l->pov, &l->fail);
+        RefuseCapture |= strcmp(l->verb, "refuse-capture") == 0;
     }
     if (f)
         fclose(f);

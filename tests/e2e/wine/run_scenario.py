@@ -178,15 +178,15 @@ class LegacyRun(Run):
     ACTIONS = {"click", "uncheck", "close-button", "wm-close", "close-box", "escape", "focus-target", "remove"}
 
     def script(self):
-        out = ["refuse-capture"] if self.scn.settings.get("capture") == "refuse" else []
+        out = ["0 refuse-capture"] if self.scn.settings.get("capture") == "refuse" else []
         for line in self.scn.blocks.get("controller", []):
             poll, words = line.split()[0], line.split()[1:]
             if words[0] in self.ACTIONS:
-                out.append(f"act {poll} {words[0]} {RADIOS.get(words[-1], words[-1])}")
+                out.append(f"{poll} {words[0]} {RADIOS.get(words[-1], words[-1])}")
             else:
                 buttons, hat = position([w for w in words if w != "fail"])
-                out.append(f"state {poll} {sum(1 << (b - 1) for b in buttons)} {hat & 0xFFFF} {int('fail' in words)}")
-        return "\n".join(out + [f"act {line.split()[0]} text" for line in self.scn.blocks.get("dialog", [])]) + "\n"
+                out.append(f"{poll} state {sum(1 << (b - 1) for b in buttons)} {hat & 0xFFFF} {int('fail' in words)}")
+        return "\n".join(out + [f"{line.split()[0]} text" for line in self.scn.blocks.get("dialog", [])]) + "\n"
 
     def run(self, ini):
         self.ini = ini
