@@ -18,17 +18,19 @@ static inline long long Now(void)
     return t.QuadPart;
 }
 
-/* Writes one log line, flushed at once: the runner follows the log while the program runs.
-   Nothing is written without a log. */
+/* Writes one log line in one piece, as threads share the log, and flushes it: the runner
+   follows the log while the program runs. Nothing is written without a log. */
 static inline void LogLine(const char *format, ...)
 {
+    char line[8192];
     va_list args;
     if (!Log)
         return;
     va_start(args, format);
-    vfprintf(Log, format, args);
+    vsnprintf(line, sizeof line - 1, format, args);
     va_end(args);
-    fputc('\n', Log);
+    strcat(line, "\n");
+    fputs(line, Log);
     fflush(Log);
 }
 
@@ -39,16 +41,13 @@ static inline const char *Quoted(const char *text)
     static const char special[] = "\n\r\t\"\\", names[] = "nrt\"\\";
     static char buffers[4][4100];
     static int turn;
-    char *out = buffers[turn = (turn + 1) % 4], *p = out, *end = out + sizeof buffers[0] - 6;
+    char *out = buffers[turn = (turn + 1) % 4], *p = out, *end = out + sizeof buffers[0] - 4;
     *p++ = '"';
     for (; *text && p < end; text++) {
         const char *s = strchr(special, *text);
         if (s)
-            p += sprintf(p, "\\%c", names[s - special]);
-        else if ((unsigned char)*text < 0x20)
-            p += sprintf(p, "\\x%02x", (unsigned char)*text);
-        else
-            *p++ = *text;
+            *p++ = '\\';
+        *p++ = s ? names[s - special] : *text;
     }
     strcpy(p, "\"");
     return out;
@@ -101,21 +100,17 @@ static inline void CatchMessageBoxes(void)
         (IMAGE_IMPORT_DESCRIPTOR *)(base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
     for (; d->Name; d++) {
         IMAGE_THUNK_DATA *name = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *slot = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+        DWORD *slot = (DWORD *)(base + d->FirstThunk), old, catcher;
         if (lstrcmpiA((const char *)base + d->Name, "user32.dll") != 0)
             continue;
         for (; name->u1.AddressOfData; name++, slot++) {
-            const char *fn = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name;
-            DWORD catcher = 0, old;
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal))
-                continue;
-            if (strcmp(fn, "MessageBoxA") == 0)
-                catcher = (DWORD)CaughtBoxA;
-            else if (strcmp(fn, "MessageBoxW") == 0)
-                catcher = (DWORD)CaughtBoxW;
-            if (catcher && VirtualProtect(&slot->u1.Function, sizeof(DWORD), PAGE_READWRITE, &old)) {
-                slot->u1.Function = catcher;
-                VirtualProtect(&slot->u1.Function, sizeof(DWORD), old, &old);
+            const char *fn = IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)
+                                 ? "" : (const char *)((IMAGE_IMPORT_BY_NAME *)(base + name->u1.AddressOfData))->Name;
+            catcher = strcmp(fn, "MessageBoxA") == 0 ? (DWORD)CaughtBoxA
+                      : strcmp(fn, "MessageBoxW") == 0 ? (DWORD)CaughtBoxW : 0;
+            if (catcher && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) {
+                *slot = catcher;
+                VirtualProtect(slot, sizeof *slot, old, &old);
             }
         }
     }

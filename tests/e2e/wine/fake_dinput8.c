@@ -1,19 +1,14 @@
-/* A scripted lever for gearvane-tray.exe: a dinput8.dll with one game controller whose
- * state and presence follow the runner's commands, and a log of every call the program
- * makes. Loaded beside the exe with WINEDLLOVERRIDES=dinput8=n.
- *
- * Commands come on standard input, one a line; those before `start` are read at load:
- *   name TEXT                  the product and instance name
- *   caps BUTTONS POVS POLLED   what GetCapabilities reports
- *   absent                     not plugged in at start
- *   STEP set BUTTONS POV       buttons held (1,5,100 or -) and the hat (hundredths of a degree)
+/* A scripted lever for gearvane-tray.exe: a dinput8.dll with one game controller of 128
+ * buttons and a hat, whose state and presence follow the runner's commands on standard
+ * input, and a log of every call. Loaded beside the exe with WINEDLLOVERRIDES=dinput8=n.
+ * Commands, one a line; those before `start` are read at load:
+ *   polled | absent            the lever needs Poll | is not plugged in at start
+ *   STEP set BUTTONS POV       buttons held (1,5,100 or -), the hat in hundredths of a degree
  *   STEP unplug [hard]         reads fail with DIERR_INPUTLOST (hard: DIERR_UNPLUGGED)
- *   STEP plug                  back, with the same names and guid
- *   STEP mark                  a step that leaves the device alone
+ *   STEP plug | STEP mark      back, same names and guid | a step that leaves the lever alone
  * Each step is logged with the QPC time of its change. A change signals the notification
- * event, and unplug and plug post WM_DEVICECHANGE to the window given to
- * SetCooperativeLevel, which Wine does not do for a device like this one.
- * GEARVANE_E2E_LOG names the log. Calls that break the agreed use are logged as `contract`.
+ * event; unplug and plug post WM_DEVICECHANGE to the window given to SetCooperativeLevel, as
+ * Wine does not for a device like this. Calls outside the agreed use are logged as `contract`.
  */
 #define WIN32_LEAN_AND_MEAN
 #define CINTERFACE
@@ -23,7 +18,9 @@
 
 #include "e2e.h"
 
-enum { MAX_DEVICES = 32 };
+#pragma GCC diagnostic ignored "-Wunused-parameter"  /* COM methods get more than they need */
+
+enum { MAX_DEVICES = 32, BUTTONS = 128 };
 
 typedef struct {
     IDirectInputDevice8W iface;
@@ -34,15 +31,12 @@ typedef struct {
 static const GUID InstanceGuid = {0x6ea7e2e0, 0x1111, 0x4e2e, {0x80, 0, 0, 0, 0, 0, 0, 1}};
 static const GUID ProductGuid = {0x6ea7e2e0, 0x2222, 0x4e2e, {0x80, 0, 0, 0, 0, 0, 0, 2}};
 static CRITICAL_SECTION Lock;
-static WCHAR Name[64] = L"Scripted Lever";
-static DWORD ButtonCount = 128, PovCount = 1, Polled;
-static BYTE Held[128];
+static BYTE Held[BUTTONS];
 static DWORD Pov = 0xFFFFFFFF;
-static int Plugged = 1, Hard, Generation;
+static int Polled, Plugged = 1, Hard, Generation, DeviceCount;
 static HWND Window;
 static Device Devices[MAX_DEVICES];
 static IDirectInput8W Input;
-static int DeviceCount;
 
 static HRESULT Called(const char *name, HRESULT result)
 {
@@ -55,80 +49,61 @@ static void Contract(const char *what, unsigned long value)
     LogLine("contract %s: 0x%lX", what, value);
 }
 
-/* Signals the event of every device object that is live and acquired. Called locked. */
-static void Changed(void)
-{
-    int i;
-    for (i = 0; i < DeviceCount; i++)
-        if (Devices[i].generation == Generation && Devices[i].acquired && Devices[i].event)
-            SetEvent(Devices[i].event);
-}
-
 static void Apply(const char *line)
 {
     char verb[16] = "", arg[400] = "", list[400], *b;
     long step;
+    int i;
     long long t;
-    if (sscanf(line, "name %63[^\n]", arg) == 1) {
-        MultiByteToWideChar(CP_UTF8, 0, arg, -1, Name, 64);
-    } else if (sscanf(line, "caps %lu %lu %lu", &ButtonCount, &PovCount, &Polled) == 3) {
-    } else if (strncmp(line, "absent", 6) == 0) {
+    Polled |= strcmp(line, "polled") == 0;
+    Plugged &= strcmp(line, "absent") != 0;
+    if (sscanf(line, "%ld %15s %399[^\n]", &step, verb, arg) < 2)
+        return;
+    EnterCriticalSection(&Lock);
+    if (strcmp(verb, "set") == 0 && sscanf(arg, "%399s %lu", list, &Pov) == 2) {
+        memset(Held, 0, sizeof Held);
+        for (b = strtok(list, ","); b; b = strtok(NULL, ","))
+            if (atoi(b) >= 1 && atoi(b) <= BUTTONS)
+                Held[atoi(b) - 1] = 0x80;
+    } else if (strcmp(verb, "unplug") == 0) {
         Plugged = 0;
-    } else if (sscanf(line, "%ld %15s %399[^\n]", &step, verb, arg) >= 2) {
-        EnterCriticalSection(&Lock);
-        if (strcmp(verb, "set") == 0 && sscanf(arg, "%399s %lu", list, &Pov) == 2) {
-            memset(Held, 0, sizeof Held);
-            for (b = strtok(list, ","); b; b = strtok(NULL, ","))
-                if (atoi(b) >= 1 && atoi(b) <= 128)
-                    Held[atoi(b) - 1] = 0x80;
-        } else if (strcmp(verb, "unplug") == 0) {
-            Plugged = 0;
-            Hard = strcmp(arg, "hard") == 0;
-        } else if (strcmp(verb, "plug") == 0) {
-            Plugged = 1;
-            Generation++;  /* objects made before the unplug stay dead */
-        }
-        t = Now();
-        if (strcmp(verb, "mark") != 0)
-            Changed();
-        LeaveCriticalSection(&Lock);
-        if (Window && (strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0))
-            PostMessageW(Window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-        LogLine("step %ld %s %s t=%lld", step, verb, arg, t);
+        Hard = strcmp(arg, "hard") == 0;
+    } else if (strcmp(verb, "plug") == 0) {
+        Plugged = 1;
+        Generation++; /* objects made before the unplug stay dead */
     }
+    t = Now();
+    for (i = 0; i < DeviceCount && strcmp(verb, "mark") != 0; i++)
+        if (Devices[i].generation == Generation && Devices[i].acquired && Devices[i].event)
+            SetEvent(Devices[i].event);
+    LeaveCriticalSection(&Lock);
+    if (Window && (strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0))
+        PostMessageW(Window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    LogLine("step %ld %s %s t=%lld", step, verb, arg, t);
 }
 
-/* The next line of standard input, read without the CRT, whose lock on stdin would be held
-   while waiting and could stall the program. Returns 0 at the end. */
+/* A line of standard input, read without the CRT: its stdin lock, held while fgets waits,
+   would stall a program that flushes all streams. Returns 0 at the end. */
 static int ReadLine(char *line, int size)
 {
-    static char buffer[4096];
-    static DWORD have;
-    char *end;
-    DWORD got;
-    while (!(end = memchr(buffer, '\n', have))) {
-        if (have == sizeof buffer ||
-            !ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer + have, sizeof buffer - have, &got, NULL) || !got)
-            return 0;
-        have += got;
-    }
-    *end = '\0';
-    lstrcpynA(line, buffer, size);
-    have -= end + 1 - buffer;
-    memmove(buffer, end + 1, have);
-    return 1;
+    DWORD got = 0;
+    int n = 0;
+    while (n < size - 1 && ReadFile(GetStdHandle(STD_INPUT_HANDLE), line + n, 1, &got, NULL) && got &&
+           line[n] != '\n')
+        n++;
+    line[n] = '\0';
+    return got != 0;
 }
 
 static DWORD WINAPI ReadCommands(void *unused)
 {
     char line[512];
-    (void)unused;
     while (ReadLine(line, sizeof line))
         Apply(line);
     return 0;
 }
 
-/* --- IDirectInputDevice8W ----------------------------------------------------------------- */
+/* --- IDirectInputDevice8W, and IUnknown for both interfaces ------------------------------ */
 
 /* Whether the object still stands for a plugged-in device. */
 static int Live(Device *d)
@@ -136,7 +111,6 @@ static int Live(Device *d)
     return Plugged && d->generation == Generation;
 }
 
-/* IUnknown of both interfaces. The objects are never freed: Release only lets go. */
 static HRESULT WINAPI QueryInterface(void *iface, REFIID riid, void **out)
 {
     *out = IsEqualGUID(riid, &IID_IUnknown) || IsEqualGUID(riid, &IID_IDirectInput8W) ||
@@ -144,9 +118,9 @@ static HRESULT WINAPI QueryInterface(void *iface, REFIID riid, void **out)
     return Called("QueryInterface", *out ? S_OK : E_NOINTERFACE);
 }
 
+/* The objects are never freed: Release only lets go. */
 static ULONG WINAPI AddRef(void *iface)
 {
-    (void)iface;
     return Called("AddRef", 2);
 }
 
@@ -159,22 +133,20 @@ static ULONG WINAPI Release(void *iface)
 
 static HRESULT WINAPI GetCapabilities(IDirectInputDevice8W *iface, DIDEVCAPS *caps)
 {
-    (void)iface;
     if (caps->dwSize != sizeof *caps) {
         Contract("GetCapabilities with DIDEVCAPS.dwSize", caps->dwSize);
         return Called("GetCapabilities", DIERR_INVALIDPARAM);
     }
     caps->dwFlags = DIDC_ATTACHED | (Polled ? DIDC_POLLEDDEVICE : 0);
-    caps->dwDevType = DI8DEVTYPE_JOYSTICK | DI8DEVTYPEJOYSTICK_STANDARD << 8;
     caps->dwAxes = 0;
-    caps->dwButtons = ButtonCount;
-    caps->dwPOVs = PovCount;
+    caps->dwButtons = BUTTONS;
+    caps->dwPOVs = 1;
     return Called("GetCapabilities", DI_OK);
 }
 
 static HRESULT WINAPI Acquire(IDirectInputDevice8W *iface)
 {
-    Device *d = ((Device *)iface);
+    Device *d = (Device *)iface;
     EnterCriticalSection(&Lock);
     d->acquired = Live(d) && d->formatted;
     LeaveCriticalSection(&Lock);
@@ -187,32 +159,30 @@ static HRESULT WINAPI Unacquire(IDirectInputDevice8W *iface)
     return Called("Unacquire", DI_OK);
 }
 
-/* DIERR_INPUTLOST (or DIERR_UNPLUGGED) once the device is gone, and it is then unacquired. */
+/* DIERR_INPUTLOST (or DIERR_UNPLUGGED) once the device is gone, and it is then unacquired.
+   Called locked. */
 static HRESULT Readable(Device *d)
 {
-    if (!Live(d)) {
-        d->acquired = 0;
-        return Hard ? DIERR_UNPLUGGED : DIERR_INPUTLOST;
-    }
-    return d->acquired ? DI_OK : DIERR_NOTACQUIRED;
+    if (Live(d))
+        return d->acquired ? DI_OK : DIERR_NOTACQUIRED;
+    d->acquired = 0;
+    return Hard ? (HRESULT)DIERR_UNPLUGGED : DIERR_INPUTLOST;
 }
 
 static HRESULT WINAPI GetDeviceState(IDirectInputDevice8W *iface, DWORD size, void *data)
 {
     DIJOYSTATE2 *s = data;
     HRESULT result;
-    DWORD i;
     if (size != sizeof *s) {
         Contract("GetDeviceState with a size", size);
         return Called("GetDeviceState", DIERR_INVALIDPARAM);
     }
     EnterCriticalSection(&Lock);
-    result = Readable(((Device *)iface));
-    if (result == DI_OK) {
+    if ((result = Readable((Device *)iface)) == DI_OK) {
         memset(s, 0, sizeof *s);
-        memcpy(s->rgbButtons, Held, ButtonCount);
-        for (i = 0; i < 4; i++)
-            s->rgdwPOV[i] = i == 0 && PovCount ? Pov : 0xFFFFFFFF;
+        memcpy(s->rgbButtons, Held, BUTTONS);
+        s->rgdwPOV[0] = Pov;
+        s->rgdwPOV[1] = s->rgdwPOV[2] = s->rgdwPOV[3] = 0xFFFFFFFF;
     }
     LeaveCriticalSection(&Lock);
     return Called("GetDeviceState", result);
@@ -236,7 +206,6 @@ static HRESULT WINAPI SetEventNotification(IDirectInputDevice8W *iface, HANDLE e
 
 static HRESULT WINAPI SetCooperativeLevel(IDirectInputDevice8W *iface, HWND hwnd, DWORD flags)
 {
-    (void)iface;
     if (flags != (DISCL_BACKGROUND | DISCL_NONEXCLUSIVE))
         Contract("SetCooperativeLevel with flags", flags);
     if (!IsWindow(hwnd))
@@ -249,71 +218,64 @@ static HRESULT WINAPI Poll(IDirectInputDevice8W *iface)
 {
     HRESULT result;
     EnterCriticalSection(&Lock);
-    result = Readable(((Device *)iface));
+    result = Readable((Device *)iface);
     LeaveCriticalSection(&Lock);
     return Called("Poll", result == DI_OK && !Polled ? DI_NOEFFECT : result);
 }
 
 /* Outside the agreed calls: logged, and E_NOTIMPL. Each stub pops its own arguments. */
-#define ARGS1 void *a
-#define ARGS2 ARGS1, void *b
+#define ARGS2 void *a, void *b
 #define ARGS3 ARGS2, void *c
 #define ARGS4 ARGS3, void *d
 #define ARGS5 ARGS4, void *e
 #define ARGS6 ARGS5, void *f
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #define STUB(name, n) \
     static HRESULT WINAPI Stub##name(ARGS##n) { return Called(#name, E_NOTIMPL); }
 STUB(EnumObjects, 4) STUB(GetProperty, 3) STUB(SetProperty, 3) STUB(GetDeviceData, 5) STUB(GetObjectInfo, 4)
-STUB(GetDeviceInfo, 2) STUB(DevRunControlPanel, 3) STUB(DevInitialize, 4) STUB(CreateEffect, 5)
+STUB(GetDeviceInfo, 2) STUB(RunControlPanel, 3) STUB(DeviceInitialize, 4) STUB(CreateEffect, 5)
 STUB(EnumEffects, 4) STUB(GetEffectInfo, 3) STUB(GetForceFeedbackState, 2) STUB(SendForceFeedbackCommand, 2)
 STUB(EnumCreatedEffectObjects, 4) STUB(Escape, 2) STUB(SendDeviceData, 5) STUB(EnumEffectsInFile, 5)
 STUB(WriteEffectToFile, 5) STUB(BuildActionMap, 4) STUB(SetActionMap, 4) STUB(GetImageInfo, 2)
-STUB(GetDeviceStatus, 2) STUB(RunControlPanel, 3) STUB(Initialize, 3) STUB(FindDevice, 4)
-STUB(EnumDevicesBySemantics, 6) STUB(ConfigureDevices, 5)
+STUB(GetDeviceStatus, 2) STUB(Initialize, 3) STUB(FindDevice, 4) STUB(EnumDevicesBySemantics, 6)
+STUB(ConfigureDevices, 5)
 
 static IDirectInputDevice8WVtbl DeviceVtbl = {
-    (void *)QueryInterface, (void *)AddRef, (void *)Release, GetCapabilities, (void *)StubEnumObjects, (void *)StubGetProperty,
-    (void *)StubSetProperty, Acquire, Unacquire, GetDeviceState, (void *)StubGetDeviceData, SetDataFormat,
-    SetEventNotification, SetCooperativeLevel, (void *)StubGetObjectInfo, (void *)StubGetDeviceInfo,
-    (void *)StubDevRunControlPanel, (void *)StubDevInitialize, (void *)StubCreateEffect, (void *)StubEnumEffects,
+    (void *)QueryInterface, (void *)AddRef, (void *)Release, GetCapabilities, (void *)StubEnumObjects,
+    (void *)StubGetProperty, (void *)StubSetProperty, Acquire, Unacquire, GetDeviceState, (void *)StubGetDeviceData,
+    SetDataFormat, SetEventNotification, SetCooperativeLevel, (void *)StubGetObjectInfo, (void *)StubGetDeviceInfo,
+    (void *)StubRunControlPanel, (void *)StubDeviceInitialize, (void *)StubCreateEffect, (void *)StubEnumEffects,
     (void *)StubGetEffectInfo, (void *)StubGetForceFeedbackState, (void *)StubSendForceFeedbackCommand,
-    (void *)StubEnumCreatedEffectObjects, (void *)StubEscape, Poll, (void *)StubSendDeviceData, (void *)StubEnumEffectsInFile,
-    (void *)StubWriteEffectToFile, (void *)StubBuildActionMap, (void *)StubSetActionMap, (void *)StubGetImageInfo,
+    (void *)StubEnumCreatedEffectObjects, (void *)StubEscape, Poll, (void *)StubSendDeviceData,
+    (void *)StubEnumEffectsInFile, (void *)StubWriteEffectToFile, (void *)StubBuildActionMap, (void *)StubSetActionMap,
+    (void *)StubGetImageInfo,
 };
 
-/* --- IDirectInput8W ----------------------------------------------------------------------- */
+/* --- IDirectInput8W ------------------------------------------------------------------------ */
 
 static HRESULT WINAPI CreateDevice(IDirectInput8W *iface, REFGUID guid, IDirectInputDevice8W **out, IUnknown *outer)
 {
-    HRESULT result = DIERR_DEVICENOTREG;
-    (void)iface;
-    (void)outer;
-    *out = NULL;
+    Device *d = NULL;
     EnterCriticalSection(&Lock);
     if (Plugged && IsEqualGUID(guid, &InstanceGuid) && DeviceCount < MAX_DEVICES) {
-        Device *d = &Devices[DeviceCount++];
+        d = &Devices[DeviceCount++];
         d->iface.lpVtbl = &DeviceVtbl;
         d->generation = Generation;
-        *out = &d->iface;
-        result = DI_OK;
     }
     LeaveCriticalSection(&Lock);
-    return Called("CreateDevice", result);
+    *out = d ? &d->iface : NULL;
+    return Called("CreateDevice", d ? DI_OK : DIERR_DEVICENOTREG);
 }
 
 static HRESULT WINAPI EnumDevices(IDirectInput8W *iface, DWORD type, LPDIENUMDEVICESCALLBACKW callback, void *context,
                                   DWORD flags)
 {
-    DIDEVICEINSTANCEW device = {sizeof device, InstanceGuid, ProductGuid, 0, L"", L"", {0}, 0, 0};
-    (void)iface;
+    DIDEVICEINSTANCEW device = {sizeof device, InstanceGuid, ProductGuid,
+                                DI8DEVTYPE_JOYSTICK | DI8DEVTYPEJOYSTICK_STANDARD << 8, L"Scripted Lever",
+                                L"Scripted Lever", {0}, 0, 0};
     if (type != DI8DEVCLASS_GAMECTRL)
         Contract("EnumDevices of a class", type);
     if (flags != DIEDFL_ATTACHEDONLY)
         Contract("EnumDevices with flags", flags);
-    device.dwDevType = DI8DEVTYPE_JOYSTICK | DI8DEVTYPEJOYSTICK_STANDARD << 8;
-    lstrcpyW(device.tszInstanceName, Name);
-    lstrcpyW(device.tszProductName, Name);
     Called(Plugged ? "EnumDevices (the lever)" : "EnumDevices (none)", DI_OK);
     if (Plugged)
         callback(&device, context);
@@ -321,16 +283,15 @@ static HRESULT WINAPI EnumDevices(IDirectInput8W *iface, DWORD type, LPDIENUMDEV
 }
 
 static IDirectInput8WVtbl InputVtbl = {
-    (void *)QueryInterface, (void *)AddRef, (void *)Release, CreateDevice, EnumDevices, (void *)StubGetDeviceStatus, (void *)StubRunControlPanel,
-    (void *)StubInitialize, (void *)StubFindDevice, (void *)StubEnumDevicesBySemantics, (void *)StubConfigureDevices,
+    (void *)QueryInterface, (void *)AddRef, (void *)Release, CreateDevice, EnumDevices, (void *)StubGetDeviceStatus,
+    (void *)StubRunControlPanel, (void *)StubInitialize, (void *)StubFindDevice, (void *)StubEnumDevicesBySemantics,
+    (void *)StubConfigureDevices,
 };
 static IDirectInput8W Input = {&InputVtbl};
 
 __declspec(dllexport) HRESULT WINAPI DirectInput8Create(HINSTANCE instance, DWORD version, REFIID riid, void **out,
                                                         IUnknown *outer)
 {
-    (void)instance;
-    (void)outer;
     if (version != 0x0800)
         Contract("DirectInput8Create for version", version);
     *out = IsEqualGUID(riid, &IID_IDirectInput8W) ? &Input : NULL;
@@ -342,13 +303,11 @@ __declspec(dllexport) HRESULT WINAPI DirectInput8Create(HINSTANCE instance, DWOR
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     char line[512];
-    (void)instance;
-    (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) {
         InitializeCriticalSection(&Lock);
         OpenLog();
         CatchMessageBoxes();
-        while (ReadLine(line, sizeof line) && strncmp(line, "start", 5) != 0)
+        while (ReadLine(line, sizeof line) && strcmp(line, "start") != 0)
             Apply(line);
         CloseHandle(CreateThread(NULL, 0, ReadCommands, NULL, 0, NULL));
     }

@@ -3,10 +3,11 @@
  * message box. Loaded beside gearvane.exe with WINEDLLOVERRIDES=winmm=n.
  *
  * GEARVANE_E2E_SCRIPT names the script, GEARVANE_E2E_LOG the log. Script lines:
- *   refuse-capture
- *   state POLL BUTTONS POV FAIL   the report from POLL on; FAIL 1 returns JOYERR_UNPLUGGED
- *                                 after writing the values anyway
- *   act POLL VERB [ARG]           done inside that poll, after the report is written
+ *   POLL state BUTTONS POV FAIL  the report from POLL on; FAIL 1 returns JOYERR_UNPLUGGED
+ *                                after writing the values anyway
+ *   POLL VERB [ARG]              an action inside that poll, after the report is written;
+ *                                `text` logs the debug window's text
+ *   0 refuse-capture
  * What a scenario checks is logged as its section writes it: winmm, dialog, files, boxes.
  */
 #define WIN32_LEAN_AND_MEAN
@@ -47,39 +48,20 @@ static void LoadScript(void)
     FILE *f = GetEnvironmentVariableA("GEARVANE_E2E_SCRIPT", path, sizeof path) ? fopen(path, "r") : NULL;
     while (f && fgets(text, sizeof text, f) && LineCount < MAX_LINES) {
         Line *l = &Script[LineCount];
-        memset(l, 0, sizeof *l);
-        if (strncmp(text, "refuse-capture", 14) == 0)
-            RefuseCapture = 1;
-        else if (sscanf(text, "state %ld %lu %lu %d", &l->poll, &l->buttons, &l->pov, &l->fail) == 4)
-            strcpy(Script[LineCount++].verb, "state");
-        else if (sscanf(text, "act %ld %15s %95s", &l->poll, l->verb, l->arg) >= 2)
+        if (sscanf(text, "%ld %15s %95[^\n]", &l->poll, l->verb, l->arg) >= 2)
             LineCount++;
+        sscanf(l->arg, "%lu %lu %d", &l->buttons, &l->pov, &l->fail);
+        RefuseCapture |= strcmp(l->verb, "refuse-capture") == 0;
     }
     if (f)
         fclose(f);
-}
-
-static void LogSnapshot(long n, const char *what)
-{
-    static const char *names[] = {"standard", "nascar", "max4", "max5", "max6", "max7"};
-    static const int radios[] = {1025, 1026, 1031, 1032, 1033, 1034};
-    char text[4096] = "";
-    int i;
-    if (strcmp(what, "text") == 0) {
-        GetDlgItemTextA(Dialog, EDIT_DEBUG, text, sizeof text);
-        LogLine("dialog %ld text %s", n, Quoted(text));
-        return;
-    }
-    for (i = 0; i < 6; i++)
-        if (IsDlgButtonChecked(Dialog, radios[i]))
-            sprintf(text + strlen(text), " %s", names[i]);
-    LogLine("dialog %ld radios%s", n, text);
 }
 
 /* Each action is what a user does; input and posted messages take effect after this tick. */
 static void Perform(long n, const Line *a)
 {
     HWND control = GetDlgItem(Dialog, atoi(a->arg));
+    char text[4096];
     if (strcmp(a->verb, "click") == 0) {
         PostMessageA(control, BM_CLICK, 0, 0);
     } else if (strcmp(a->verb, "uncheck") == 0) {
@@ -93,8 +75,9 @@ static void Perform(long n, const Line *a)
     } else if (strcmp(a->verb, "escape") == 0) {
         keybd_event(VK_ESCAPE, 0x01, 0, 0);
         keybd_event(VK_ESCAPE, 0x01, KEYEVENTF_KEYUP, 0);
-    } else if (strcmp(a->verb, "snapshot") == 0) {
-        LogSnapshot(n, a->arg);
+    } else if (strcmp(a->verb, "text") == 0) {
+        GetDlgItemTextA(Dialog, EDIT_DEBUG, text, sizeof text);
+        LogLine("dialog %ld text %s", n, Quoted(text));
     } else if (strcmp(a->verb, "remove") == 0) {
         /* Windows refuses to delete a file that is still open: a missed fclose shows here. */
         BOOL ok = DeleteFileA(a->arg);
@@ -103,8 +86,7 @@ static void Perform(long n, const Line *a)
         else
             LogLine("files %ld remove %s -> error %lu", n, a->arg, GetLastError());
     } else if (strcmp(a->verb, "focus-target") == 0) {
-        HWND target = FindWindowA("GearvaneE2ETarget", NULL);
-        LogLine("focus-target found=%d ok=%d", target != NULL, target && SetForegroundWindow(target));
+        SetForegroundWindow(FindWindowA("GearvaneE2ETarget", NULL));
     }
 }
 

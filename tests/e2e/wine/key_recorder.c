@@ -2,7 +2,7 @@
  * system sees (low-level keyboard hook) with its QPC time, and with --target shows a window,
  * standing for a game in the same prefix, that logs the key messages it gets once focused.
  *
- * Usage: key_recorder LOG [--target]. It runs until the runner kills it.
+ * Usage: key_recorder [--target], the log named by GEARVANE_E2E_LOG. It runs until killed.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -27,15 +27,12 @@ static LRESULT CALLBACK TargetProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdLine, int show)
 {
-    char path[MAX_PATH] = "";
     WNDCLASSA wc = {0};
     HHOOK hook;
     MSG msg;
     (void)prev;
     (void)show;
-    sscanf(cmdLine, "%259s", path);
-    if (!(Log = fopen(path, "w")))
-        return 2;
+    OpenLog();
     hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
     if (strstr(cmdLine, "--target")) {
         wc.lpfnWndProc = TargetProc;
