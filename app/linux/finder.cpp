@@ -96,19 +96,30 @@ LeverFinder::Outcome LeverFinder::Scan(bool first)
                     "with a udev rule";
             return FAILED;
         }
+        if (rc != 0 && rc != ENOENT && rc != EACCES && rc != EPERM && first && IsPath(want)) {
+            error = node + " is not an input event node (" + strerror(rc) + "); see gearvane --list-devices";
+            return FAILED;
+        }
         if ((rc == EACCES || rc == EPERM) && MayBeNamedLever(node, want, &name))
             unreadable.push_back(node + " (" + name + ")");
         if (rc != 0)
             continue;
-        if (lostName.empty() ? IsNamedLever(found, device) : found.name == lostName)
-            return Take(found);
+        if (!(lostName.empty() ? IsNamedLever(found, device) : found.name == lostName))
+            continue;
+        Outcome outcome = Take(found, first);
+        if (outcome != NO_CHANGE)
+            return outcome;
     }
     return NO_CHANGE;
 }
 
-LeverFinder::Outcome LeverFinder::Take(Lever &found)
+LeverFinder::Outcome LeverFinder::Take(Lever &found, bool first)
 {
     int holder, rc = LockLever(found, &holder);
+    // Later, a device that another gearvane drives is someone else's lever of the same
+    // name: this one waits on for its own.
+    if (rc == EWOULDBLOCK && !first)
+        return NO_CHANGE;
     if (rc == EWOULDBLOCK) {
         error = found.path + " (" + found.name + ") is already driven by " +
                 (holder > 0 ? "gearvane (pid " + std::to_string(holder) + ")" : std::string("another gearvane"));
@@ -161,6 +172,10 @@ LeverFinder::Outcome LeverFinder::OnRetry(int64_t now)
 
 void LeverFinder::Lost()
 {
-    lostName = lever.name;
+    // A lever named by a link (by-id, by-path, a udev rule's) is waited for there: another
+    // device may have the same name. Otherwise by its name, as a replugged node may get
+    // another number.
+    if (!IsPath(device) || device.rfind("/dev/input/event", 0) == 0)
+        lostName = lever.name;
     CloseLever(&lever);
 }

@@ -28,8 +28,8 @@ public:
     Outcome Look(bool first);
     Outcome OnWatch(int64_t now);
     Outcome OnRetry(int64_t now);
-    // The lever went: it is closed, and one of its name is waited for, as a node that
-    // comes back may have another number.
+    // The lever went: it is closed, and waited for at the link that named it, or else by
+    // its name, as a node that comes back may have another number.
     void Lost();
 
     bool Attached() const { return lever.fd >= 0; }
@@ -44,7 +44,7 @@ private:
     bool AddWatches();
     bool WatchFolder(const std::string &folder, uint32_t mask);
     Outcome Scan(bool first);
-    Outcome Take(Lever &found);
+    Outcome Take(Lever &found, bool first);
 
     std::string device, lostName;
     bool grab;
