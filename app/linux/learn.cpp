@@ -198,6 +198,13 @@ int Learn(const Settings &s)
         fprintf(stderr, "gearvane: no lever found: plug it in, or name it with --device (see --list-devices)\n");
         return 1;
     }
+    // A lever that another program grabbed (a gearvane --grab) sends nothing: say so rather than wait.
+    if (libevdev_grab(lever.dev, LIBEVDEV_GRAB) < 0) {
+        fprintf(stderr, "gearvane: %s (%s) is grabbed by another program (a gearvane --grab?); stop it to learn\n",
+                lever.path.c_str(), lever.name.c_str());
+        return 1;
+    }
+    libevdev_grab(lever.dev, LIBEVDEV_UNGRAB);
     fprintf(stderr, "Learning the gates of %s (%s). Answer each question by moving the lever.\n", lever.path.c_str(),
             lever.name.c_str());
     Learning learning;
