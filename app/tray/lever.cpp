@@ -63,8 +63,10 @@ bool SetUp(const DirectInput &input, const DIDEVICEINSTANCEW &device, bool named
         return false;
     Handle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!event.h || FAILED(d->SetDataFormat(&c_dfDIJoystick2)) ||
-        FAILED(d->SetCooperativeLevel(window, DISCL_BACKGROUND | DISCL_NONEXCLUSIVE)) ||
-        FAILED(d->SetEventNotification(event.h)))
+        FAILED(d->SetCooperativeLevel(window, DISCL_BACKGROUND | DISCL_NONEXCLUSIVE)))
+        return false;
+    HRESULT notify = d->SetEventNotification(event.h);
+    if (FAILED(notify))
         return false;
     // It may fail while the device settles; the first read acquires it again.
     d->Acquire();
@@ -76,6 +78,7 @@ bool SetUp(const DirectInput &input, const DIDEVICEINSTANCEW &device, bool named
     lever->instance = device.guidInstance;
     lever->name = device.tszProductName;
     lever->polled = (caps.dwFlags & DIDC_POLLEDDEVICE) != 0;
+    lever->unsignalled = notify == DI_POLLEDDEVICE;
     return true;
 }
 

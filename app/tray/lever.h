@@ -22,6 +22,7 @@ struct Lever {
     GUID instance = {};
     std::wstring name;  // the product name
     bool polled = false;
+    bool unsignalled = false;  // DirectInput signals no event for it: it must be read on a timer
 };
 
 // Which lever to take: the one that was unplugged (by its instance or its name), else a

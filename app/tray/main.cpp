@@ -105,10 +105,15 @@ int Run()
             handles[count++] = App.configWatch.h;
         }
         DWORD woke = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_FAILED)
-            return Message("gearvane-tray stopped: waiting for events failed (error " +
-                               std::to_string(GetLastError()) + ")",
+        if (woke == WAIT_FAILED) {
+            DWORD error = GetLastError();
+            // No key stays down behind the box; its quit message would close the box at once.
+            QuitTray(1);
+            MSG quit;
+            PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+            return Message("gearvane-tray stopped: waiting for events failed (error " + std::to_string(error) + ")",
                            MB_ICONERROR, 1);
+        }
         if (woke == WAIT_OBJECT_0 + lever)
             OnLeverEvent();
         else if (woke == WAIT_OBJECT_0 + timer)
@@ -168,6 +173,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // A second start or --quit may come from a program that is not elevated.
     ChangeWindowMessageFilterEx(App.window, WM_APP_SHOW, MSGFLT_ALLOW, nullptr);
     ChangeWindowMessageFilterEx(App.window, WM_APP_QUIT, MSGFLT_ALLOW, nullptr);
+    // Run as administrator, it must still hear that a restarted Explorer wants its icon again.
+    ChangeWindowMessageFilterEx(App.window, RegisterWindowMessageW(L"TaskbarCreated"), MSGFLT_ALLOW, nullptr);
     StartTray(ignored);
     if (!App.options.minimized || !App.iconShown)
         BringForward(App.window);

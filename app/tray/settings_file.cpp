@@ -205,8 +205,9 @@ bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::str
         Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
         DWORD written = 0;
+        // Flushed before the rename: a rename can reach the disk before the data it names.
         if (!file.h || !WriteFile(file.h, rewritten.data(), static_cast<DWORD>(rewritten.size()), &written, nullptr) ||
-            written != rewritten.size()) {
+            written != rewritten.size() || !FlushFileBuffers(file.h)) {
             *error = "cannot write " + Utf8(temporary) + " (error " + std::to_string(GetLastError()) + ")";
             if (file.h) {
                 file.Reset();

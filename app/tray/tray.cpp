@@ -152,6 +152,7 @@ void StartWaiting()
 
 void Unplug()
 {
+    KillTimer(App.window, ID_POLL_TIMER);
     Perform(TapperStop(&App.tapper, Now()));
     App.wanted.lost = true;
     App.wanted.instance = App.lever.instance;
@@ -174,6 +175,10 @@ void Attach()
     App.leverOpen = true;
     App.wanted.lost = false;
     Status("lever: %s", Utf8(App.lever.name).c_str());
+    if (App.lever.unsignalled) {
+        Status("this lever signals no changes: it is read every %d ms", POLL_MS);
+        SetTimer(App.window, ID_POLL_TIMER, POLL_MS, nullptr);
+    }
     ShowLeverName(App.window, App.lever.name);
     ShowLearning(App.window, L"", false, true);
     // From the gear the game is assumed to be in: a lever already in gear is shifted into.
@@ -357,6 +362,14 @@ void OnTapTimer()
     if (App.unreleased && SendKey(*App.unreleased, false))
         App.unreleased = nullptr;
     Perform(TapperTimer(&App.tapper, Now()));
+}
+
+void ServeInModalLoop()
+{
+    if (App.leverOpen && WaitForSingleObject(App.lever.event.h, 0) == WAIT_OBJECT_0)
+        OnLeverEvent();
+    if (WaitForSingleObject(App.timer.timer.h, 0) == WAIT_OBJECT_0)
+        OnTapTimer();
 }
 
 void OnDeviceChange()

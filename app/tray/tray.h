@@ -17,6 +17,9 @@
 #include "tap_timer.h"
 
 enum { ID_SEARCH_TIMER = 1, SEARCH_MS = 1000, WARNED_WINDOWS = 16 };
+// A lever that DirectInput does not signal is read this often; a menu or a move of the window
+// (loops of their own, which never reach the main wait) serves the lever and the taps as often.
+enum { ID_POLL_TIMER = 2, POLL_MS = 10, ID_MODAL_TIMER = 3 };
 
 // How soon a key that Windows refused is tried again, in microseconds.
 enum { RETRY_US = 100000 };
@@ -66,6 +69,8 @@ void EndSession();
 
 void OnLeverEvent();
 void OnTapTimer();
+// Serves the lever and the tap timer from inside a menu or a move of the window.
+void ServeInModalLoop();
 void OnDeviceChange();  // WM_DEVICECHANGE, and the search timer while waiting
 void OnConfigChanged();
 void OnForeground(HWND window);

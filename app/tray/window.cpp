@@ -196,7 +196,20 @@ INT_PTR CALLBACK TrayDialog(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
         if (wParam == ID_SEARCH_TIMER)
             OnDeviceChange();
+        else if (wParam == ID_POLL_TIMER)
+            OnLeverEvent();
+        else if (wParam == ID_MODAL_TIMER)
+            ServeInModalLoop();
         return TRUE;
+    // A menu or a move of the window runs a loop of its own: shifting goes on from there.
+    case WM_ENTERMENULOOP:
+    case WM_ENTERSIZEMOVE:
+        SetTimer(window, ID_MODAL_TIMER, USER_TIMER_MINIMUM, nullptr);
+        return FALSE;
+    case WM_EXITMENULOOP:
+    case WM_EXITSIZEMOVE:
+        KillTimer(window, ID_MODAL_TIMER);
+        return FALSE;
     case WM_APP_NOTIFY_ICON:
         if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK)
             BringForward(window);
