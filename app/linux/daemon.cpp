@@ -3,6 +3,7 @@
 #include "daemon.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -10,6 +11,7 @@
 #include <string.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -226,9 +228,25 @@ void OnSignals(Daemon &d, int64_t now)
     }
 }
 
+// A status line must never hold a key down or keep a signal out: standard error that stops
+// draining (a paused terminal, a pager, a stalled log reader) loses lines instead. A pipe or
+// a terminal is opened anew for this, so the shell's own stays blocking; a file is left be.
+void NeverWaitOnStderr()
+{
+    struct stat st;
+    if (fstat(STDERR_FILENO, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
+        return;
+    int fd = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+}
+
 bool SetUp(Daemon &d)
 {
     const Settings &s = d.settings;
+    NeverWaitOnStderr();
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);

@@ -16,6 +16,7 @@ or a single run:
   args: --simulate       its command line (shell words)
   stdin: "7\\n"           its standard input (default: empty)
   stdin file: NAME       its standard input from NAME, in the folder (or a path, /dev/zero)
+  stderr pipe: stalled   its standard error a 4 KiB pipe that nobody reads
   signal: TERM after MS  the signal MS ms after the start; the input stays open till the end.
                          With `ends within: MS` it must have ended that long after the signal
   exit: N                its exit status (default 0)
@@ -25,6 +26,7 @@ A run that takes over 10 s is killed, and says so.
 """
 import argparse
 import ast
+import fcntl
 import os
 import re
 import shlex
@@ -39,7 +41,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import scenario as shared  # noqa: E402
 
-SETTINGS = {"without", "fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
+SETTINGS = {"without", "stderr pipe", "fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit", "slack"}
 SECTIONS = {"commands", "stdout", "stderr"}
 TIMEOUT = 10
 
@@ -65,7 +67,7 @@ def run(program, scn, args, stdin=b""):
     with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
         prepare(scn, folder)
         env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
-        if "stdin file" in scn.settings or "signal" in scn.settings:
+        if {"stdin file", "signal", "stderr pipe"} & set(scn.settings):
             status, out, err = run_open(program, scn, args, stdin, folder, env)
         else:
             try:
@@ -83,8 +85,14 @@ def run_open(program, scn, args, stdin, folder, env):
     source = scn.settings.get("stdin file")
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
             open(os.path.join(folder, source) if source else os.devnull, "rb") as given:
+        stalled = None
+        if "stderr pipe" in scn.settings:
+            stalled = os.pipe()
+            fcntl.fcntl(stalled[1], 1031, 4096)  # F_SETPIPE_SZ
         p = subprocess.Popen([program] + args, cwd=folder, env=env, stdin=given if source else subprocess.PIPE,
-                             stdout=out, stderr=err)
+                             stdout=out, stderr=stalled[1] if stalled else err)
+        if stalled:
+            os.close(stalled[1])
         if not source:
             p.stdin.write(stdin)
             p.stdin.flush()
@@ -106,6 +114,8 @@ def run_open(program, scn, args, stdin, folder, env):
             p.wait()
         if p.stdin:
             p.stdin.close()
+        if stalled:
+            os.close(stalled[0])
         out.seek(0)
         err.seek(0)
         return status or str(p.returncode), out.read(), err.read()
