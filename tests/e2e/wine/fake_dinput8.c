@@ -79,6 +79,11 @@ static void Apply(const char *line)
     LeaveCriticalSection(&Lock);
     if (Window && (strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0))
         PostMessageW(Window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    /* The system menu runs a loop of its own, as every menu does. */
+    if (Window && strcmp(verb, "menu") == 0)
+        PostMessageW(Window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+    if (Window && strcmp(verb, "endmenu") == 0)
+        PostMessageW(Window, WM_CANCELMODE, 0, 0);
     LogLine("step %ld %s %s t=%lld", step, verb, arg, t);
 }
 

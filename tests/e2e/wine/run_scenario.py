@@ -22,7 +22,7 @@ where a file's lines are equal, holds and pauses must agree. Sections: dialog (P
 gearvane-tray.exe: a step starts once the last one's keys have come and stayed quiet for
 `settle` ms (300), or, written `STEP after K down|up WHAT`, at the last step's K-th key-down
 or -up. Actions: unplug [hard], replug [POSITION], rest MS, start ARGS (another start, waited
-for; its exit code and boxes join the keys); the program is killed at the end if it still
+for; its exit code and boxes join the keys), menu and endmenu (the window's system menu); the program is killed at the end if it still
 runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms or more
 at least half as long, a key cut by an unplug let go within half a hold, by a start before
 its hold ran out.
@@ -227,12 +227,13 @@ class Step:
         self.number, self.trigger, words = int(words[0]), None, words[1:]
         if words[0] == "after":
             self.trigger, words = (words[2], int(words[1])), words[3:]
-        self.kind = words[0] if words[0] in ("unplug", "replug", "start", "rest") else "set"
+        self.kind = words[0] if words[0] in ("unplug", "replug", "start", "rest", "menu", "endmenu") else "set"
         self.words = words[1:] if self.kind != "set" else words
         n, (buttons, hat) = self.number, position(self.words if self.kind in ("set", "replug") else [])
         state = [f"{n} set {','.join(map(str, buttons)) or '-'} {hat}"]
         self.commands = {"set": state, "unplug": [f"{n} unplug {' '.join(self.words)}"],
-                         "replug": (state if self.words else []) + [f"{n} plug"]}.get(self.kind, [f"{n} mark"])
+                         "replug": (state if self.words else []) + [f"{n} plug"],
+                         "menu": [f"{n} menu"], "endmenu": [f"{n} endmenu"]}.get(self.kind, [f"{n} mark"])
 
 
 class TrayRun(Run):
