@@ -112,20 +112,18 @@ TapActions TapperStop(Tapper *t, int64_t now)
     return a;
 }
 
-void TapperSent(Tapper *t, int64_t now)
+void TapperDone(Tapper *t, const TapActions &asked, const TapSent &sent)
 {
-    if (t->phase == TAP_HOLDING)
-        t->due = now + t->timing.hold;
-    else if (t->phase == TAP_GAP)
-        t->due = now + t->timing.gap;
-}
-
-void TapperUnsent(Tapper *t, int64_t retry)
-{
-    if (t->phase != TAP_HOLDING)
-        return;
-    t->phase = TAP_GAP;
-    t->due = retry;
+    if (sent.released || sent.pressed) {
+        if (t->phase == TAP_HOLDING)
+            t->due = sent.at + t->timing.hold;
+        else if (t->phase == TAP_GAP)
+            t->due = sent.at + t->timing.gap;
+    }
+    if (asked.press && !sent.pressed && t->phase == TAP_HOLDING) {
+        t->phase = TAP_GAP;
+        t->due = sent.retry;
+    }
 }
 
 int64_t TapperDue(const Tapper *t)

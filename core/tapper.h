@@ -64,14 +64,20 @@ TapActions TapperTimer(Tapper *t, int64_t now);
 // engages a gear again.
 TapActions TapperStop(Tapper *t, int64_t now);
 
-// The key events of the last call went out at `now`: the hold or the gap that they began is
-// timed from then, so that a front end held up between its clock and its write still holds
-// each key, and pauses between taps, for the full time. Call it only after sending some.
-void TapperSent(Tapper *t, int64_t now);
+// What a front end's key output did with a call's actions.
+struct TapSent {
+    bool released;  // the key-up went out
+    bool pressed;   // the key-down went out
+    int64_t at;     // when they went out
+    int64_t retry;  // a key-down asked for that did not go out is tried again then
+};
 
-// The key-down of the last call did not go out (after TapperSent, if its key-up did): no
-// key is down, the tap does not count, and the next key-down is tried at `retry`.
-void TapperUnsent(Tapper *t, int64_t retry);
+// Tells the scheduler what went out of the last call's actions. The hold or the gap that
+// the keys began is timed from `sent.at`, so that a front end held up between its clock and
+// its write still holds each key, and pauses between taps, for the full time. A key-down
+// that did not go out does not count as a tap: no key is down, and the next key-down is
+// tried at `sent.retry`.
+void TapperDone(Tapper *t, const TapActions &asked, const TapSent &sent);
 
 // When TapperTimer must be called next, or -1 when nothing is due.
 int64_t TapperDue(const Tapper *t);

@@ -85,10 +85,7 @@ void Perform(Daemon &d, TapActions a, int64_t now)
         Stop(d, "%s", keys.Error().c_str());
         return;
     }
-    if (released || pressed)
-        TapperSent(&d.tapper, Now());
-    if (a.press && !pressed)
-        TapperUnsent(&d.tapper, keys.ReadyAt());
+    TapperDone(&d.tapper, a, {released, pressed, Now(), keys.ReadyAt()});
     d.tapTimer.ArmAt(TapperDue(&d.tapper));
     // Where a change ended is for trying things out; the daemon's log keeps to what it sends.
     if (!d.input)

@@ -88,10 +88,8 @@ void Perform(TapActions a)
         refused = !SendKey(*App.pressed, true);
     }
     int64_t now = Now();
-    if (a.release || a.press)
-        TapperSent(&App.tapper, now);
+    TapperDone(&App.tapper, a, {a.release != 0, a.press && !refused, now, now + RETRY_US});
     if (refused) {
-        TapperUnsent(&App.tapper, now + RETRY_US);
         if (!App.refusing)
             Failure("Windows refused a key; trying again");
     }

@@ -28,10 +28,7 @@ std::string Trace(const std::string &events, int32_t *landing, std::string *news
         bool pressed = a.press && now >= readyAt;
         if (pressed)
             trace << now << (a.press > 0 ? " U " : " D ");
-        if (a.release || pressed)
-            TapperSent(&t, now);
-        if (a.press && !pressed)
-            TapperUnsent(&t, readyAt);
+        TapperDone(&t, a, {a.release != 0, pressed, now, readyAt});
         char text[256];
         FormatNews(a.news, "U", "D", text, sizeof text);
         std::istringstream lines(text);
@@ -143,12 +140,12 @@ TEST(Tapper, HoldAndGapAreTimedFromWhenTheKeysWentOut)
 {
     Tapper t;
     TapperStart(&t, {40, 20});
-    TapperLever(&t, 0, 2, false);
-    TapperSent(&t, 7);  // the key-down was written late
+    TapActions a = TapperLever(&t, 0, 2, false);
+    TapperDone(&t, a, {false, true, 7, 0});  // the key-down was written late
     EXPECT_EQ(TapperDue(&t), 47);
-    TapActions a = TapperTimer(&t, 47);
+    a = TapperTimer(&t, 47);
     EXPECT_EQ(a.release, 1);
-    TapperSent(&t, 50);
+    TapperDone(&t, a, {true, false, 50, 0});
     EXPECT_EQ(TapperDue(&t), 70);
 }
 
@@ -190,9 +187,9 @@ TEST(Tapper, RandomRunKeepsTheRules)
                 upAt = at;
                 resetOnRelease = false;
             }
-            if (a.press && at < readyAt) {
-                TapperUnsent(&t, readyAt);
-            } else if (a.press) {
+            bool refused = a.press && at < readyAt;
+            TapperDone(&t, a, {a.release != 0, a.press && !refused, at, readyAt});
+            if (a.press && !refused) {
                 ASSERT_EQ(down, 0) << "run " << run << " at " << at;
                 ASSERT_GE(at - upAt, gap) << "run " << run;
                 down = a.press;
