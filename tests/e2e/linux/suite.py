@@ -14,8 +14,7 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   config: "max-gear = 5\\n"      the config file ($XDG_CONFIG_HOME/gearvane/gearvane.conf)
   lever: absent                 no lever at start
   user: UID                     gearvane runs as UID, with /dev/uinput writable for it
-  install: tarball              UID installs the tarball into an empty home and runs the
-                                gearvane installed there (run lines "installed FILE", exit N)
+  install: tarball              UID installs the tarball in an empty home, to run from there
   exit: N                       gearvane's exit code
   controller:   STEP [after K down|up] WHAT. WHAT is a lever position (neutral, buttons 1,5,
                 hat up|right|down|left, in any mix), unplug, replug [POSITION], dropped
@@ -23,9 +22,9 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
                 stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
-                waited for), or uninstall (run lines: exit N, what is left in the
-                home). A step starts once the last one's key lines have come and
-                300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
+                waited for), or uninstall (then what is left in the home). A step starts
+                once the last one's key lines have come and 300 ms have passed, or, with
+                `after`, at the last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
                 keyboard appeared with these keys), STEP keyboard gone, STEP stdout TEXT,
                 STEP run TEXT (each line of a `run`, then `exit N`)
@@ -68,7 +67,6 @@ ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", 
            "uninstall"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, KEYBOARD, PROGRAM = "Scripted Lever", "gearvane virtual keyboard", "/e2e/bin/gearvane"
-TARBALL = "/e2e/gearvane.tar.gz"
 COUNTED = {"key", "keyboard", "stdout", "run"}  # the kinds of the keys block
 SETTLE = 0.3          # s of quiet that ends a step
 KEYBOARD_SETTLE = 250  # ms that gearvane leaves a new keyboard before its first key
@@ -350,7 +348,7 @@ class Player:
         for d in (self.env["HOME"], f"{self.work}/unpacked"):
             os.makedirs(d)
             os.chown(d, self.as_user["user"], self.as_user["group"])
-        self.install_sh(f"tar xzf {TARBALL} && sh ./*/install.sh", "installed ")
+        self.install_sh("tar xzf /e2e/gearvane.tar.gz && sh ./*/install.sh", "installed ")
 
     def uninstall(self):
         self.install_sh("sh ./*/install.sh --uninstall")
