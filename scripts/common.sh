@@ -21,9 +21,9 @@ ensure_packages() {
     local install=(apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends --no-upgrade "${missing[@]}")
     local plan new upgrades
     plan=$(LC_ALL=C "${install[@]}" -s) || { echo "apt cannot install ${missing[*]}:" >&2; echo "$plan" >&2; return 1; }
-    new=$(awk '$1 == "Inst" && $3 !~ /^\[/ { print $2 }' <<<"$plan" | wc -l)
+    new=$(awk '$1 == "Inst" && $3 !~ /^\[/ { printf " %s", $2 }' <<<"$plan")
     upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { printf " %s", $2 }' <<<"$plan")
-    echo "Installing ${missing[*]}: $new new packages in all, with what they need"
+    echo "Installing ${missing[*]} (new packages, with what they need:$new)"
     if [ -n "$upgrades" ]; then
         echo "apt must also upgrade these installed packages to match:$upgrades"
         if [ "$refuse" = 1 ]; then
