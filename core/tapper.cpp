@@ -143,12 +143,6 @@ bool TapperBusy(const Tapper *t)
     return t->phase == TAP_HOLDING || TapsBetween(t->assumed, t->target) != 0;
 }
 
-static const char *GearName(int32_t gear)
-{
-    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7"};
-    return gear >= GEAR_REVERSE && gear <= GEAR_TOP ? names[gear + 1] : "?";
-}
-
 size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size)
 {
     if (size == 0)

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "../../config/text.h"
 #include "say.h"
 
 void SimulateInput::Read()
@@ -68,13 +69,7 @@ bool SimulateInput::Take(Decoded *position)
 {
     bool refused = overlong;
     overlong = false;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    size_t from = 0, to = length;
-    while (from < to && space(line[from]))
-        from++;
-    while (to > from && space(line[to - 1]))
-        to--;
-    std::string text(line + from, to - from);
+    std::string_view text = Trim({line, length}, " \t\r");
     Decoded d = {GEAR_NONE, false};
     bool ok = true;
     if (text.size() == 1 && text[0] >= '1' && text[0] <= '7')
