@@ -71,7 +71,8 @@ bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
             end = p + strlen(p);
         const char *equals = static_cast<const char *>(memchr(p, '=', end - p));
         const char *keyEnd = equals ? equals : end, *valueStart = equals ? equals + 1 : end;
-        std::string_view keyText = Trim({p, size_t(keyEnd - p)}), valueText = Trim({valueStart, size_t(end - valueStart)});
+        std::string_view keyText = Trim({p, size_t(keyEnd - p)});
+        std::string_view valueText = Trim({valueStart, size_t(end - valueStart)});
         const char *key = keyText.data(), *value = valueText.data();
         int keyLength = static_cast<int>(keyText.size()), valueLength = static_cast<int>(valueText.size());
         if (!equals || keyLength == 0 || valueLength == 0)

@@ -340,9 +340,9 @@ std::string RewriteConfig(const std::string &text, const std::vector<std::pair<s
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map)
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map)
 {
     char text[200];
     FormatGateMap(map, text, sizeof text);
-    return {{"device", deviceName}, {"gate", text}};
+    return {{"device", device}, {"gate", text}};
 }

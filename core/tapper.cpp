@@ -1,4 +1,4 @@
-// The tap scheduler.
+// Taps of a set hold and gap from the lever's gear, and the status lines of each change.
 #include "tapper.h"
 
 #include <stdio.h>

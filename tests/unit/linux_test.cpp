@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app/linux/lever.h"
+#include "app/linux/lever_search.h"
 #include "app/linux/lever_codes.h"
 #include "app/linux/options.h"
 
@@ -35,33 +35,37 @@ TEST(ButtonNumbers, LeverButtonsAreJoystickGamepadAndTriggerHappyCodes)
 }
 
 // Which device --device names: with a wheel, a shifter and a keyboard plugged in, a wrong
-// answer drives the wrong device or none.
-TEST(Device, NamedByAnyPartOfItsNameElseTheFirstJoystick)
+// answer drives the wrong device or none. A whole name beats a part of one, and gearvane's
+// own devices, and another gearvane's, are never taken, even when asked for.
+TEST(Device, MatchedByWholeNameThenPartElseTheFirstJoystickNeverOurOwn)
 {
+    const DeviceTraits lever = {"Scripted Lever", true, true, false}, hatOnly = {"Hat Only", false, false, true},
+                       keyboard = {"AT Keyboard", false, true, false}, leds = {"Shift Box LEDs", false, false, false},
+                       shifter = {"Shifter", true, true, false}, shifterPro = {"Shifter Pro", true, true, true},
+                       box = {"DIY Shift Box", false, true, false},
+                       ownKeyboard = {"gearvane virtual keyboard", false, true, false},
+                       ownShifter = {"gearvane virtual shifter", true, true, true};
     const struct {
-        const char *name;
-        std::vector<int> keys;
-        bool hat;
-        const char *device;
-        bool named;
+        const DeviceTraits &device;
+        const char *wanted;
+        Match match;
     } cases[] = {
-        {"Scripted Lever", {BTN_TRIGGER}, false, "", true},
-        {"Hat Only", {}, true, "", true},
-        {"AT Keyboard", {KEY_A, KEY_PAGEUP}, false, "", false},  // a keyboard is no lever unasked
-        {"Scripted Lever", {BTN_TRIGGER}, false, "lever", true},
-        {"Scripted Lever", {BTN_TRIGGER}, false, "SCRIPTED", true},
-        {"Other Stick", {BTN_TRIGGER}, true, "lever", false},
-        {"DIY Shift Box", {KEY_1, KEY_2}, false, "shift box", true},  // named, a keyboard-like box counts
-        {"Shift Box LEDs", {}, false, "shift box", false},            // no key, no hat: nothing to read
+        {lever, "", MATCH_NAMED},       {hatOnly, "", MATCH_NAMED},
+        {keyboard, "", MATCH_USABLE},  // a keyboard is no lever unasked
+        {lever, "lever", MATCH_NAMED},  {lever, "SCRIPTED", MATCH_NAMED},
+        {lever, "scripted lever", MATCH_EXACT},
+        {shifter, "shifter", MATCH_EXACT},  {shifterPro, "shifter", MATCH_NAMED},
+        {keyboard, "lever", MATCH_USABLE},
+        {box, "shift box", MATCH_NAMED},  // named, a keyboard-like box counts
+        {box, "/dev/input/by-id/usb-box-event-kbd", MATCH_EXACT},
+        {leds, "shift box", MATCH_NONE},  // no key, no hat: nothing to read
+        {leds, "", MATCH_NONE},
+        {ownKeyboard, "", MATCH_NONE},  {ownKeyboard, "gearvane virtual keyboard", MATCH_NONE},
+        {ownKeyboard, "/dev/input/event7", MATCH_NONE},
+        {ownShifter, "", MATCH_NONE},   {ownShifter, "shifter", MATCH_NONE},
     };
-    for (const auto &c : cases) {
-        Lever lever;
-        lever.name = c.name;
-        lever.keys = c.keys;
-        lever.hasHat = c.hat;
-        NumberButtons([&](int code) { return std::count(c.keys.begin(), c.keys.end(), code) > 0; }, &lever.numbers);
-        EXPECT_EQ(IsNamedLever(lever, c.device), c.named) << c.name << " for '" << c.device << "'";
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(MatchDevice(c.device, c.wanted), c.match) << c.device.name << " for '" << c.wanted << "'";
 }
 
 TEST(Hat, SignsGiveTheAngleClockwiseFromUp)
