@@ -168,12 +168,12 @@ std::string PathRefusal(const std::string &path, int error)
     return path + " is not an input event node (" + strerror(error) + "); see gearvane --list-devices";
 }
 
-std::string LeverIdentifier(const Lever &lever, const std::string &wanted)
+std::string LeverIdentifier(const Lever &lever, const std::string &wanted, const char *byId)
 {
     if (IsDeviceLink(wanted))
         return wanted;
     std::string node = RealPath(lever.path);
-    for (const std::string &link : Entries("/dev/input/by-id", ""))
+    for (const std::string &link : Entries(byId, ""))
         if (!node.empty() && RealPath(link) == node)
             return link;
     return lever.name;

@@ -63,8 +63,8 @@ extern const char ReadAdvice[];
 std::string PathRefusal(const std::string &path, int error);
 
 // What identifies the lever best in a config file: a link that --device gave (`wanted`),
-// else the lever's /dev/input/by-id link (its model and, when it has one, its serial number),
-// else its name.
-std::string LeverIdentifier(const Lever &lever, const std::string &wanted);
+// else the lever's link in `byId` (/dev/input/by-id: its model and, when it has one, its
+// serial number), else its name.
+std::string LeverIdentifier(const Lever &lever, const std::string &wanted, const char *byId = "/dev/input/by-id");
 
 #endif

@@ -1,7 +1,11 @@
 // gearvane for Linux: button numbering, the hat, and the keys that may be sent.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "app/linux/lever_search.h"
@@ -66,6 +70,37 @@ TEST(Device, MatchedByWholeNameThenPartElseTheFirstJoystickNeverOurOwn)
     };
     for (const auto &c : cases)
         EXPECT_EQ(MatchDevice(c.device, c.wanted), c.match) << c.device.name << " for '" << c.wanted << "'";
+}
+
+// What --learn records: two shifters of one model are told apart by their by-id links, so
+// the link of the node learned is kept; a link given on the command line stays as given.
+TEST(Device, LearnedAsTheLinkGivenElseItsByIdLinkElseItsName)
+{
+    char folder[] = "/tmp/gearvane-by-id-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder, byId = dir + "/by-id";
+    ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
+    for (const char *node : {"/event5", "/event6", "/event7"})
+        close(open((dir + node).c_str(), O_CREAT | O_WRONLY, 0600));
+    ASSERT_EQ(symlink("../event5", (byId + "/usb-Shifter_A1-event-joystick").c_str()), 0);
+    ASSERT_EQ(symlink("../event6", (byId + "/usb-Shifter_B2-event-joystick").c_str()), 0);
+    const std::string byPath = "/dev/input/by-path/pci-0000:00:14.0-usb-0:2:1.0-event-joystick";
+    const struct {
+        std::string node, wanted, identifier;
+    } cases[] = {
+        {dir + "/event6", "shifter", byId + "/usb-Shifter_B2-event-joystick"},
+        {dir + "/event5", "", byId + "/usb-Shifter_A1-event-joystick"},
+        {dir + "/event6", "/dev/input/event6", byId + "/usb-Shifter_B2-event-joystick"},  // a number may change
+        {dir + "/event7", "shifter", "Shifter"},  // no link: its name
+        {dir + "/event6", byPath, byPath},
+    };
+    for (const auto &c : cases) {
+        Lever lever;
+        lever.path = c.node;
+        lever.name = "Shifter";
+        EXPECT_EQ(LeverIdentifier(lever, c.wanted, byId.c_str()), c.identifier) << c.node << " for " << c.wanted;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Hat, SignsGiveTheAngleClockwiseFromUp)
