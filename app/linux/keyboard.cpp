@@ -1,4 +1,4 @@
-// The uinput keyboard, through libevdev.
+// The uinput keyboard, made and remade through libevdev.
 #include "keyboard.h"
 
 #include <errno.h>
@@ -14,13 +14,6 @@ namespace {
 
 // The desktop opens a new keyboard a moment after it appears: a key sent before that is lost.
 enum { SETTLE_US = 250000 };
-
-// The node of a new device, which the search for the lever skips.
-std::string NodeOf(libevdev_uinput *uinput)
-{
-    const char *node = libevdev_uinput_get_devnode(uinput);
-    return node ? node : "";
-}
 
 }  // namespace
 
@@ -68,7 +61,6 @@ std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, s
     std::unique_ptr<Keyboard> k(new Keyboard());
     if (!MakeDevice(keys, &k->device, error))
         return nullptr;
-    k->node = NodeOf(k->device.get());
     k->keys = keys;
     k->readyAt = now + SETTLE_US;
     return k;
@@ -131,11 +123,10 @@ void Keyboard::Remake(int64_t now)
     Device fresh;
     std::string why;
     if (!MakeDevice(next, &fresh, &why)) {
-        Fail("%s; the old keys stay", why.c_str());
+        PrintError("%s; the old keys stay", why.c_str());
         return;
     }
     device = std::move(fresh);  // the old keyboard goes
-    node = NodeOf(device.get());
     keys = next;
     readyAt = now + SETTLE_US;
 }

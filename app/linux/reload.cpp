@@ -1,0 +1,26 @@
+// Settings read again while the daemon runs.
+#include "reload.h"
+
+TapTiming TimingOf(const Settings &s)
+{
+    return {s.holdMs * 1000LL, s.gapMs * 1000LL};
+}
+
+ShiftKeys KeysOf(const Settings &s)
+{
+    return {s.upCode, s.downCode, s.upKey, s.downKey};
+}
+
+bool ReadSettingsAgain(const std::vector<std::string> &args, const Settings &running, Settings *fresh,
+                       std::string *error)
+{
+    Settings read;
+    std::string out;
+    if (LoadSettings(args, &read, error, &out) >= 0)
+        return false;
+    read.mode = running.mode;
+    read.device = running.device;
+    read.grab = running.grab;
+    *fresh = read;
+    return true;
+}
