@@ -41,7 +41,7 @@ set(CPACK_PACKAGE_VERSION @PROJECT_VERSION@)
 set(CPACK_PACKAGE_FILE_NAME gearvane-gui)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "window and tray icon for gearvane, the H-pattern lever shifter")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "gearvane-gui is a desktop window for gearvane, which turns an H-pattern gear
+set(CPACK_PACKAGE_DESCRIPTION "gearvane-gui is a desktop window for gearvane, which turns an H-pattern gear
 lever into a racing game's sequential shift keys. It shows the lever and its
 gear, the game's gear and the taps, lists the devices with their live buttons
 so that the lever is easy to pick, learns a shifter's gates by asking for each
@@ -49,7 +49,7 @@ gear, and sets the gear count, hold and gap times and keys by clicking. It
 talks to the running gearvane through its control socket, and offers to start
 it. A tray icon sets the game's gear when the game was reset.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "@CPACK_DEBIAN_PACKAGE_MAINTAINER@")
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The window drives nothing: the daemon of the same version does, and speaks its protocol.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gearvane (= @PROJECT_VERSION@)")
