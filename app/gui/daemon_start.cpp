@@ -18,6 +18,11 @@ QString LastLines(const QByteArray &text, int count)
 
 }  // namespace
 
+DaemonStart::DaemonStart(QObject *parent) : QObject(parent)
+{
+    connect(&logWatch, &QFileSystemWatcher::fileChanged, this, &DaemonStart::Check);
+}
+
 void DaemonStart::Start()
 {
     // The unit is there when gearvane's package is installed and a user systemd runs.
@@ -76,14 +81,19 @@ void DaemonStart::StartDirectly()
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(log.isEmpty() ? QProcess::nullDevice() : log);
-    if (process.startDetached())
+    if (process.startDetached()) {
+        if (!log.isEmpty())
+            logWatch.addPath(log);
         emit Started(program);
+    }
     else
         emit Failed(tr("%1 could not be started: %2").arg(program, process.errorString()));
 }
 
 void DaemonStart::Check()
 {
+    if (!logWatch.files().isEmpty())
+        logWatch.removePaths(logWatch.files());
     if (!viaSystemd) {
         QFile file(log);
         QString said = file.open(QIODevice::ReadOnly) ? LastLines(file.readAll(), 3) : QString();

@@ -3,13 +3,14 @@
 #ifndef GEARVANE_GUI_DAEMON_START_H
 #define GEARVANE_GUI_DAEMON_START_H
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
 
 class DaemonStart : public QObject {
     Q_OBJECT
 public:
-    explicit DaemonStart(QObject *parent = nullptr) : QObject(parent) {}
+    explicit DaemonStart(QObject *parent = nullptr);
 
     // Starts gearvane, then reports how that went with Started or Failed. Whether it then
     // runs is for the socket to show: call Check once it has had time to come up.
@@ -27,6 +28,7 @@ private:
 
     bool viaSystemd = false;
     QString log;  // where a gearvane started directly writes its mistakes
+    QFileSystemWatcher logWatch;  // so that a mistake shows as soon as it is written
 };
 
 #endif
