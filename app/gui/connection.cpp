@@ -20,6 +20,7 @@ Connection::Connection(QObject *parent) : QObject(parent)
     retry.setInterval(200);
     connect(&retry, &QTimer::timeout, this, &Connection::TryConnect);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        Watch();
         // The daemon binds, then listens: a connect in between is refused, so try a few times.
         retriesLeft = 5;
         TryConnect();
@@ -31,9 +32,13 @@ Connection::Connection(QObject *parent) : QObject(parent)
     connect(&socket, &QLocalSocket::readyRead, this, &Connection::OnReadable);
     connect(&socket, &QLocalSocket::disconnected, this, &Connection::OnDisconnected);
     connect(&socket, &QLocalSocket::errorOccurred, this, [this] {
-        if (!Connected() && retriesLeft > 0) {
+        if (Connected())
+            return;
+        if (retriesLeft > 0) {
             retriesLeft--;
             retry.start();
+        } else {
+            emit ConnectedChanged(false);
         }
     });
 }
@@ -54,15 +59,24 @@ QString Connection::SocketPath()
 
 void Connection::Start()
 {
+    Watch();
+    TryConnect();
+}
+
+void Connection::Watch()
+{
     QString path = SocketPath();
     if (path.isEmpty())
         return;
     // The daemon takes a folder that the user owns with mode 0700, so the window may make it
-    // first, and watch it rather than all of XDG_RUNTIME_DIR.
+    // first, and watch it rather than all of XDG_RUNTIME_DIR. A folder that is removed drops
+    // out of the watch, and is made and watched again.
     QString folder = QFileInfo(path).path();
+    if (watcher.directories().contains(folder))
+        return;
     mkdir(QFile::encodeName(folder).constData(), 0700);
+    watcher.removePaths(watcher.directories());
     watcher.addPath(QFileInfo(folder).isDir() ? folder : QFileInfo(folder).path());
-    TryConnect();
 }
 
 void Connection::TryConnect()

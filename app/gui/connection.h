@@ -30,6 +30,7 @@ public:
     // is watched with inotify, so waiting for the daemon costs no wake-ups.
     void Start();
     bool Connected() const { return socket.state() == QLocalSocket::ConnectedState; }
+    bool Connecting() const { return socket.state() == QLocalSocket::ConnectingState; }
 
     // Sends a request with an id of its own. `done`, if given, gets the reply, or false
     // with a reason when the connection ends first or there is none.
@@ -38,9 +39,11 @@ public:
 signals:
     // Each event the daemon sends, replies left out.
     void Message(const QJsonObject &message);
+    // True once connected; false when the connection ends or an attempt finds no daemon.
     void ConnectedChanged(bool connected);
 
 private:
+    void Watch();
     void TryConnect();
     void OnReadable();
     void OnDisconnected();

@@ -80,7 +80,8 @@ Window::Window(QWidget *parent) : QWidget(parent)
     grid->setContentsMargins(0, 0, 0, 0);
     auto *left = new QVBoxLayout;
     left->addWidget(MakeLeverBox());
-    left->addWidget(MakeShiftingBox());
+    shifting = MakeShiftingBox();
+    left->addWidget(shifting);
     grid->addLayout(left, 0, 0);
     grid->addWidget(MakeGatesBox(), 0, 1);
     auto *statusBox = new QGroupBox(tr("Status"));
@@ -135,6 +136,7 @@ Window::Window(QWidget *parent) : QWidget(parent)
     connect(quit, &QPushButton::clicked, qApp, &QApplication::quit);
 
     OnConnected(false);
+    ShowBanner(tr("Looking for gearvane…"), QString());
     // Nothing that an arrow key would change has the focus at first.
     chooseButton->setFocus();
 }
@@ -265,6 +267,8 @@ void Window::Connect()
         return;
     }
     connection->Start();
+    if (!connection->Connected() && !connection->Connecting())
+        OnConnected(false);
 }
 
 void Window::ShowWindow()
@@ -337,7 +341,7 @@ void Window::OnMessage(const QJsonObject &m)
                            .arg(int(CONTROL_PROTOCOL)),
                        QString());
         setWindowTitle(m["simulate"].toBool() ? tr("gearvane (simulated lever)") : "gearvane");
-        setToolTip(tr("Settings are saved to %1").arg(m["config"].toString()));
+        shifting->setToolTip(tr("Saved to %1").arg(m["config"].toString()));
     } else if (type == "settings") {
         ShowSettings(m);
     } else if (type == "devices") {

@@ -66,7 +66,7 @@ private:
     DaemonStart *starter;
     QTimer startWait;  // runs only after a click on Start, while gearvane comes up
 
-    QWidget *banner, *contents;
+    QWidget *banner, *contents, *shifting;
     QLabel *bannerText;
     QPushButton *startButton;
     QLabel *leverName, *leverWhy, *leverGear, *gameGear, *gameSource;
