@@ -75,7 +75,8 @@ void Connection::Watch()
     if (watcher.directories().contains(folder))
         return;
     mkdir(QFile::encodeName(folder).constData(), 0700);
-    watcher.removePaths(watcher.directories());
+    if (!watcher.directories().isEmpty())
+        watcher.removePaths(watcher.directories());
     watcher.addPath(QFileInfo(folder).isDir() ? folder : QFileInfo(folder).path());
 }
 

@@ -11,14 +11,12 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "autostart.h"
@@ -26,29 +24,8 @@
 #include "daemon_start.h"
 #include "device_picker.h"
 #include "fields.h"
+#include "gates_box.h"
 #include "texts.h"
-
-namespace {
-
-// Gears in the order gate lists show them.
-const int GateOrder[] = {1, 2, 3, 4, 5, 6, 7, -1};
-
-const char *const PlateNames[] = {"standard", "nascar"};
-
-QJsonObject FindGear(const QJsonArray &gates, int gear)
-{
-    for (const QJsonValue &g : gates)
-        if (g.toObject()["gear"].toInt() == gear)
-            return g.toObject();
-    return {};
-}
-
-QTreeWidgetItem *AddRow(QTreeWidget *list, const QString &what, const QString &input)
-{
-    return new QTreeWidgetItem(list, {what, input});
-}
-
-}  // namespace
 
 Window::Window(QWidget *parent) : QWidget(parent)
 {
@@ -83,7 +60,8 @@ Window::Window(QWidget *parent) : QWidget(parent)
     shifting = MakeShiftingBox();
     left->addWidget(shifting);
     grid->addLayout(left, 0, 0);
-    grid->addWidget(MakeGatesBox(), 0, 1);
+    gatesBox = new GatesBox;
+    grid->addWidget(gatesBox, 0, 1);
     auto *statusBox = new QGroupBox(tr("Status"));
     auto *statusLayout = new QVBoxLayout(statusBox);
     status = new QPlainTextEdit;
@@ -114,6 +92,8 @@ Window::Window(QWidget *parent) : QWidget(parent)
     MakeTray();
     hide->setVisible(tray != nullptr);
 
+    connect(gatesBox, &GatesBox::Set, this, [this](const QString &key, const QString &value) { Set(key, value); });
+    connect(gatesBox, &GatesBox::Learn, this, &Window::Learn);
     connect(connection, &Connection::Message, this, &Window::OnMessage);
     connect(connection, &Connection::ConnectedChanged, this, &Window::OnConnected);
     connect(startButton, &QPushButton::clicked, this, &Window::StartDaemon);
@@ -203,45 +183,6 @@ QGroupBox *Window::MakeShiftingBox()
     return box;
 }
 
-QGroupBox *Window::MakeGatesBox()
-{
-    auto *box = new QGroupBox(tr("Gates"));
-    auto *layout = new QVBoxLayout(box);
-    auto *form = new QFormLayout;
-    plate = new QComboBox;
-    plate->addItems({tr("Standard (reverse in 8)"), tr("Nascar (reverse in 1)"), tr("Gate map")});
-    form->addRow(tr("&Plate"), plate);
-    layout->addLayout(form);
-    gates = new QTreeWidget;
-    gates->setColumnCount(2);
-    gates->setHeaderHidden(true);
-    gates->setRootIsDecorated(false);
-    gates->setSelectionMode(QAbstractItemView::NoSelection);
-    gates->setFocusPolicy(Qt::NoFocus);
-    gates->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    layout->addWidget(gates, 1);
-    prompt = new QLabel;
-    prompt->setWordWrap(true);
-    prompt->setMinimumHeight(prompt->fontMetrics().lineSpacing() * 3);
-    prompt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    layout->addWidget(prompt);
-    auto *buttons = new QHBoxLayout;
-    learnButton = new QPushButton(tr("&Learn gates"));
-    skipButton = new QPushButton(tr("S&kip"));
-    doneButton = new QPushButton(tr("D&one"));
-    cancelButton = new QPushButton(tr("Ca&ncel"));
-    doneButton->setToolTip(tr("Keep the gears learned so far and leave out the rest"));
-    for (QPushButton *b : {learnButton, skipButton, doneButton, cancelButton})
-        buttons->addWidget(b);
-    layout->addLayout(buttons);
-    connect(plate, &QComboBox::activated, this, &Window::ChoosePlate);
-    connect(learnButton, &QPushButton::clicked, this, [this] { Learn("start"); });
-    connect(skipButton, &QPushButton::clicked, this, [this] { Learn("skip"); });
-    connect(doneButton, &QPushButton::clicked, this, [this] { Learn("done"); });
-    connect(cancelButton, &QPushButton::clicked, this, [this] { Learn("cancel"); });
-    return box;
-}
-
 void Window::MakeTray()
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -308,18 +249,17 @@ void Window::OnConnected(bool connected)
         ShowBanner(QString(), QString());
         return;
     }
-    lever = game = learning = settings = QJsonObject();
+    lever = game = settings = QJsonObject();
     // Nothing is in force that the window knows of: the fields show no value.
     maxGear->setCurrentIndex(-1);
-    plate->setCurrentIndex(-1);
     hold->clear();
     gap->clear();
     upKey->Show(QString());
     downKey->Show(QString());
-    gates->clear();
+    gatesBox->ShowSettings(settings);
+    gatesBox->ShowLearning(QJsonObject());
     ShowLever(lever);
     ShowGame(game);
-    ShowLearning(learning);
     ShowBanner(ended.isEmpty() ? tr("gearvane is not running, so nothing shifts.") : tr("gearvane stopped: %1.").arg(ended),
                tr("&Start gearvane"));
     ShowTooltip();
@@ -351,7 +291,7 @@ void Window::OnMessage(const QJsonObject &m)
     } else if (type == "game") {
         ShowGame(m);
     } else if (type == "learning") {
-        ShowLearning(m);
+        gatesBox->ShowLearning(m);
     } else if (type == "status") {
         AddStatus(m["text"].toString(), m["time"].toInteger());
     } else if (type == "bye") {
@@ -367,10 +307,6 @@ void Window::ShowSettings(const QJsonObject &s)
     gap->Show(s["gap-ms"].toInt());
     upKey->Show(s["up-key"].toString());
     downKey->Show(s["down-key"].toString());
-    QString plateName = s["plate"].toString();
-    plate->setCurrentIndex(plateName == PlateNames[0] ? 0 : plateName == PlateNames[1] ? 1 : 2);
-    if (!s["gate"].toString().isEmpty())
-        lastGate = s["gate"].toString();
     // What the command line sets cannot be changed here: it wins over the config file.
     QStringList fixed;
     for (const QJsonValue &key : s["fixed"].toArray())
@@ -385,10 +321,8 @@ void Window::ShowSettings(const QJsonObject &s)
     fix(gap, fixed.contains("gap-ms"));
     fix(upKey, fixed.contains("up-key"));
     fix(downKey, fixed.contains("down-key"));
-    fix(plate, fixed.contains("plate") || fixed.contains("gate"));
     fix(chooseButton, fixed.contains("device"));
-    ShowGates();
-    ShowLearnButtons();
+    gatesBox->ShowSettings(s);
 }
 
 void Window::ShowLever(const QJsonObject &l)
@@ -408,9 +342,8 @@ void Window::ShowLever(const QJsonObject &l)
         leverWhy->setText(l["why"].toString());
     }
     leverWhy->setVisible(!leverWhy->text().isEmpty());
+    gatesBox->ShowLever(attached);
     ShowGame(game);
-    ShowLearnButtons();
-    ShowTooltip();
 }
 
 void Window::ShowGame(const QJsonObject &g)
@@ -421,87 +354,6 @@ void Window::ShowGame(const QJsonObject &g)
     gameGear->setText(say ? GameText(g) : QString());
     gameSource->setText(say ? GameSourceText(g) : QString());
     ShowTooltip();
-}
-
-void Window::ShowLearning(const QJsonObject &l)
-{
-    if (l["state"] == "gears" && learning["state"].toString() != "gears")
-        learnEnd.clear();
-    learning = l;
-    QString how = l["ended"].toString();
-    if (how == "saved")
-        learnEnd = tr("The gates are learned and saved.");
-    else if (how == "cancelled")
-        learnEnd = tr("Learning cancelled: the gates are as they were.");
-    else if (how == "nothing learned")
-        learnEnd = tr("No gear was learned: the gates are as they were.");
-    else if (how == "lever lost")
-        learnEnd = tr("The lever went away: learning cancelled, the gates are as they were.");
-    ShowGates();
-    ShowLearnButtons();
-}
-
-void Window::ShowGates()
-{
-    gates->clear();
-    QString state = learning["state"].toString();
-    QFont bold = gates->font();
-    bold.setBold(true);
-    if (state == "gears" || state == "reset") {
-        QJsonArray answers = learning["answers"].toArray();
-        int asking = learning["asking"].toInt();
-        bool past = true;  // before the gear asked: a gear without an answer was skipped
-        for (int gear : GateOrder) {
-            bool asked = state == "gears" && gear == asking;
-            past = past && !asked;
-            QJsonObject answer = FindGear(answers, gear);
-            QString text = !answer.isEmpty() ? InputText(answer)
-                           : asked          ? tr("← move the lever here")
-                           : past           ? tr("skipped")
-                                            : QString();
-            QTreeWidgetItem *row = AddRow(gates, GearLong(gear), text);
-            if (asked) {
-                row->setFont(0, bold);
-                row->setFont(1, bold);
-            }
-        }
-        QTreeWidgetItem *row = AddRow(gates, tr("reset"), state == "reset" ? tr("← press the reset button") : QString());
-        if (state == "reset") {
-            row->setFont(0, bold);
-            row->setFont(1, bold);
-        }
-        QString note = learning["note"].toString();
-        QString ask = state == "reset"
-                          ? tr("Optional: press the button that tells gearvane the game is in neutral, or Skip.")
-                          : tr("%1: move the lever there, or Skip. Done keeps what is learned.").arg(GearLong(asking));
-        prompt->setText(note.isEmpty() ? ask : note + "\n" + ask);
-        return;
-    }
-    QJsonArray map = settings["gates"].toArray();
-    for (int gear : GateOrder) {
-        QJsonObject g = FindGear(map, gear);
-        if (!g.isEmpty())
-            AddRow(gates, GearLong(gear), InputText(g));
-    }
-    if (settings["reset-button"].toInt() > 0)
-        AddRow(gates, tr("reset"), tr("button %1").arg(settings["reset-button"].toInt()));
-    if (!learnEnd.isEmpty())
-        prompt->setText(learnEnd);
-    else if (!lever["attached"].toBool())
-        prompt->setText(tr("Plug the lever in to learn its gates."));
-    else
-        prompt->setText(tr("A button per gear? Click Learn gates, then move the lever into each gear asked for."));
-}
-
-void Window::ShowLearnButtons()
-{
-    bool on = !learning["state"].toString().isEmpty() && learning["state"] != "off";
-    learnButton->setEnabled(!on && lever["attached"].toBool() && !settings["fixed"].toArray().contains("gate"));
-    skipButton->setEnabled(on);
-    doneButton->setEnabled(on && learning["state"] == "gears");
-    cancelButton->setEnabled(on);
-    plate->setEnabled(!on && !settings["fixed"].toArray().contains("plate") &&
-                      !settings["fixed"].toArray().contains("gate"));
 }
 
 void Window::ShowTooltip()
@@ -549,7 +401,7 @@ void Window::Learn(const QString &action)
 {
     connection->Send({{"type", "learn"}, {"action", action}}, [this](bool ok, const QString &error) {
         if (!ok)
-            prompt->setText(error);
+            gatesBox->Say(error);
     });
 }
 
@@ -559,20 +411,6 @@ void Window::SetGameGear(int gear)
         if (!ok)
             AddStatus(tr("the game's gear not set: %1").arg(error), QDateTime::currentMSecsSinceEpoch());
     });
-}
-
-void Window::ChoosePlate(int index)
-{
-    if (index < 2) {
-        Set("plate", PlateNames[index]);
-        return;
-    }
-    if (lastGate.isEmpty()) {
-        ShowSettings(settings);
-        prompt->setText(tr("There is no gate map yet: Learn gates makes one."));
-        return;
-    }
-    Set("gate", lastGate);
 }
 
 void Window::OpenPicker()

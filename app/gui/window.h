@@ -10,6 +10,7 @@
 
 class Connection;
 class DaemonStart;
+class GatesBox;
 class KeyField;
 class NumberBox;
 class QCheckBox;
@@ -21,7 +22,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
 class QToolButton;
-class QTreeWidget;
 
 class Window : public QWidget {
     Q_OBJECT
@@ -38,7 +38,6 @@ protected:
 private:
     QGroupBox *MakeLeverBox();
     QGroupBox *MakeShiftingBox();
-    QGroupBox *MakeGatesBox();
     void MakeTray();
 
     void OnMessage(const QJsonObject &message);
@@ -47,16 +46,12 @@ private:
     void ShowSettings(const QJsonObject &s);
     void ShowLever(const QJsonObject &l);
     void ShowGame(const QJsonObject &g);
-    void ShowLearning(const QJsonObject &l);
-    void ShowGates();
-    void ShowLearnButtons();
     void ShowTooltip();
     void AddStatus(const QString &text, qint64 time);
 
     void Set(const QString &key, const QJsonValue &value);
     void Learn(const QString &action);
     void SetGameGear(int gear);
-    void ChoosePlate(int index);
     void OpenPicker();
     void StartDaemon();
     void Refused(const QString &error);
@@ -73,22 +68,18 @@ private:
     QPushButton *chooseButton;
     QToolButton *gearButton;
     QMenu *gearMenu;
-    QComboBox *maxGear, *plate;
+    QComboBox *maxGear;
     NumberBox *hold, *gap;
     KeyField *upKey, *downKey;
-    QTreeWidget *gates;
-    QLabel *prompt;
-    QPushButton *learnButton, *skipButton, *doneButton, *cancelButton;
+    GatesBox *gatesBox;
     QPlainTextEdit *status;
     QCheckBox *autostart;
     QSystemTrayIcon *tray = nullptr;
 
     // The daemon's state as last sent.
-    QJsonObject settings, lever, game, learning;
+    QJsonObject settings, lever, game;
     QJsonArray devices;
-    QString lastGate;   // the gate map last in force, for going back to it from a plate
-    QString ended;      // why the daemon said goodbye
-    QString learnEnd;   // how learning ended, until it starts again
+    QString ended;  // why the daemon said goodbye
     bool compatible = true;
 };
 
