@@ -117,8 +117,6 @@ Window::Window(QWidget *parent) : QWidget(parent)
 
     OnConnected(false);
     ShowBanner(tr("Looking for gearvane…"), QString());
-    // Nothing that an arrow key would change has the focus at first.
-    chooseButton->setFocus();
 }
 
 QGroupBox *Window::MakeLeverBox()
@@ -247,6 +245,10 @@ void Window::OnConnected(bool connected)
         ended.clear();
         compatible = true;
         ShowBanner(QString(), QString());
+        // The controls were disabled until now, so the focus is on none of them: give it to
+        // one that no arrow key changes.
+        if (!contents->isAncestorOf(focusWidget()))
+            chooseButton->setFocus();
         return;
     }
     lever = game = settings = QJsonObject();
@@ -260,7 +262,7 @@ void Window::OnConnected(bool connected)
     gatesBox->ShowLearning(QJsonObject());
     ShowLever(lever);
     ShowGame(game);
-    ShowBanner(ended.isEmpty() ? tr("gearvane is not running, so nothing shifts.") : tr("gearvane stopped: %1.").arg(ended),
+    ShowBanner(ended.isEmpty() ? tr("gearvane is not running, so nothing shifts.") : tr("gearvane has stopped (%1), so nothing shifts.").arg(ended),
                tr("&Start gearvane"));
     ShowTooltip();
 }
