@@ -5,8 +5,7 @@
 #include <memory>
 
 #include "key_output.h"
-
-struct libevdev_uinput;
+#include "uinput.h"
 
 class Keyboard final : public KeyOutput {
 public:
@@ -24,17 +23,11 @@ public:
     std::string Node() const override { return node; }
 
 private:
-    // Destroys a uinput device, then closes the /dev/uinput descriptor it was made on.
-    struct Destroy {
-        void operator()(libevdev_uinput *uinput) const;
-    };
-    using Device = std::unique_ptr<libevdev_uinput, Destroy>;
-
-    static bool MakeDevice(const ShiftKeys &keys, Device *device, std::string *error);
+    static Uinput MakeDevice(const ShiftKeys &keys, std::string *error);
     void Remake(int64_t now);
     bool Write(unsigned type, unsigned code, int value);
 
-    Device device;
+    Uinput device;
     std::string node;  // the device's event node
     ShiftKeys keys, next;
     bool remake = false;  // `next` waits for the key-up
