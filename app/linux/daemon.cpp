@@ -22,6 +22,7 @@
 #include "key_printer.h"
 #include "keyboard.h"
 #include "say.h"
+#include "shifter.h"
 #include "simulate_input.h"
 
 namespace {
@@ -72,7 +73,7 @@ bool Watch(Daemon &d, int fd, Source source)
 
 ShiftKeys KeysOf(const Settings &s)
 {
-    return {s.upCode, s.downCode, s.upKey, s.downKey};
+    return s.output == OUTPUT_SHIFTER ? ShifterButtons : ShiftKeys{s.upCode, s.downCode, s.upKey, s.downKey};
 }
 
 // The keys the engine asks for, then the status lines.
@@ -192,8 +193,11 @@ void Reload(Daemon &d, int64_t now)
         Fail("settings not reloaded: %s", error.c_str());
         return;
     }
-    // Which lever, grabbing it and the mode stay as they were started.
+    // Which lever, grabbing it, the output and the mode stay as they were started.
     Settings &s = d.settings;
+    if (fresh.output != s.output)
+        Fail("the output stays %s until gearvane starts again", s.output == OUTPUT_SHIFTER ? "shifter" : "keyboard");
+    fresh.output = s.output;
     fresh.mode = s.mode;
     fresh.device = s.device;
     fresh.grab = s.grab;
@@ -284,7 +288,10 @@ bool SetUp(Daemon &d)
     }
 
     std::string error;
-    d.keys = Keyboard::Create(KeysOf(s), now, &error);
+    if (s.output == OUTPUT_SHIFTER)
+        d.keys = Shifter::Create(now, &error);
+    else
+        d.keys = Keyboard::Create(KeysOf(s), now, &error);
     if (!d.keys) {
         Stop(d, "%s", error.c_str());
         return false;
