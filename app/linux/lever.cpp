@@ -122,6 +122,10 @@ namespace {
 // Whether a device is the lever `device` names, from what it has (see IsNamedLever).
 bool Matches(const std::string &name, bool leverButton, bool anyKey, bool hat, const std::string &device)
 {
+    // The virtual devices of gearvane, this one's or another's, are outputs: the shifter has
+    // joystick buttons, but a lever it is not.
+    if (name.rfind("gearvane virtual", 0) == 0)
+        return false;
     if (device.empty())
         return leverButton || hat;
     if (!hat && !anyKey)

@@ -44,7 +44,7 @@ std::vector<std::string> CandidateNodes(const std::string &device);
 
 // Whether `lever` is the one `device` names: a path, any case of a part of its name, or,
 // when empty, the first device with joystick buttons or a hat. A named device needs only
-// a key or a hat, as a DIY box may look like a keyboard.
+// a key or a hat, as a DIY box may look like a keyboard. Never a virtual device of gearvane.
 bool IsNamedLever(const Lever &lever, const std::string &device);
 
 // The same question for an event node that cannot be opened, answered from what sysfs

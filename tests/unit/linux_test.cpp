@@ -53,6 +53,8 @@ TEST(Device, NamedByAnyPartOfItsNameElseTheFirstJoystick)
         {"Other Stick", {BTN_TRIGGER}, true, "lever", false},
         {"DIY Shift Box", {KEY_1, KEY_2}, false, "shift box", true},  // named, a keyboard-like box counts
         {"Shift Box LEDs", {}, false, "shift box", false},            // no key, no hat: nothing to read
+        {"gearvane virtual shifter", {BTN_TRIGGER, BTN_THUMB}, false, "", false},  // an output, ours
+        {"gearvane virtual shifter", {BTN_TRIGGER, BTN_THUMB}, false, "shifter", false},
     };
     for (const auto &c : cases) {
         Lever lever;
