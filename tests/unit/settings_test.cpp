@@ -123,7 +123,6 @@ const JoinCase JoinCases[] = {
     {"PlateAndGateInTheFile", {}, {File("plate", "nascar"), File("gate", "1=13")}, "f.conf:3: gate: plate is set too"},
     {"NotAKey", {Cli("down-key", "BTN_A")}, {}, "--down-key: 'BTN_A' is not a keyboard key"},
     {"OutputInAnyCase", {}, {File("output", "Shifter")}, "|shifter"},
-    {"CommandLineOutputWins", {Cli("output", "keyboard")}, {File("output", "shifter")}, "|keyboard"},
     {"UnknownOutput", {Cli("output", "vjoy")}, {}, "--output: 'vjoy' is not an output: keyboard or shifter"},
     {"SameKeys", {Cli("down-key", "KEY_E")}, {File("up-key", "KEY_E")}, "--down-key: KEY_E is the up key too"},
 };
