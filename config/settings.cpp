@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "gate_map.h"
+#include "text.h"
 
 namespace {
 
@@ -25,30 +26,12 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-std::string Trim(const std::string &s)
-{
-    size_t first = 0, last = s.size();
-    while (first < last && IsBlank(s[first]))
-        first++;
-    while (last > first && IsBlank(s[last - 1]))
-        last--;
-    return s.substr(first, last - first);
-}
-
 // Text from the user in quotes for a message, cut short if long.
 std::string Shown(const std::string &s)
 {
     std::string shown = "'";
     shown += s.size() > 40 ? s.substr(0, 40) + "..." : s;
     return shown + "'";
-}
-
-std::string Lower(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // The text's lines without their line ends, and whether it used CRLF.
@@ -75,17 +58,17 @@ const char Bom[] = "\xEF\xBB\xBF";
 // The key of a `key = value` line, or "" for a blank line, a comment or anything else.
 std::string KeyOf(const std::string &line)
 {
-    std::string t = Trim(line);
+    std::string t(Trim(line));
     if (t.empty() || t[0] == '#' || t[0] == ';' || t[0] == '[')
         return "";
     size_t equals = t.find('=');
-    return equals == std::string::npos ? "" : Trim(t.substr(0, equals));
+    return equals == std::string::npos ? "" : std::string(Trim(t.substr(0, equals)));
 }
 
 // The value after '=': quoted, or up to a comment. False with the reason when it is malformed.
 bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
 {
-    std::string t = Trim(raw);
+    std::string t(Trim(raw));
     if (t.empty() || t[0] != '"') {
         for (size_t i = 1; i < t.size(); i++)
             if ((t[i] == '#' || t[i] == ';') && IsBlank(t[i - 1])) {
@@ -108,7 +91,7 @@ bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
         *reason = "the closing quote is missing";
         return false;
     }
-    std::string rest = Trim(t.substr(i + 1));
+    std::string rest(Trim(t.substr(i + 1)));
     if (!rest.empty() && rest[0] != '#' && rest[0] != ';') {
         *reason = Shown(rest) + " follows the closing quote";
         return false;
@@ -140,7 +123,8 @@ const SettingValue *Pick(const std::vector<SettingValue> &cli, const std::vector
     return v ? v : Find(file, key);
 }
 
-bool Fail(std::string *error, const SettingValue &v, const std::string &message)
+// Sets *error to `message` after where `v` was given; false, for the check to return.
+bool RefuseValue(std::string *error, const SettingValue &v, const std::string &message)
 {
     *error = v.where + ": " + message;
     return false;
@@ -154,7 +138,7 @@ bool Number(const SettingValue &v, int min, int max, int *out, std::string *erro
         digits = digits && c >= '0' && c <= '9';
     int n = digits ? atoi(v.value.c_str()) : -1;
     if (!digits || n < min || n > max)
-        return Fail(error, v,
+        return RefuseValue(error, v,
                     Shown(v.value) + " is not a decimal number from " + std::to_string(min) + " to " +
                         std::to_string(max));
     *out = n;
@@ -163,14 +147,14 @@ bool Number(const SettingValue &v, int min, int max, int *out, std::string *erro
 
 bool Flag(const SettingValue &v, bool *out, std::string *error)
 {
-    return ReadFlag(v.value, out) || Fail(error, v, Shown(v.value) + " is neither true nor false");
+    return ReadFlag(v.value, out) || RefuseValue(error, v, Shown(v.value) + " is neither true nor false");
 }
 
 bool Key(const SettingValue &v, const KeyLookup &keys, std::string *name, int *code, std::string *error)
 {
     int c = keys(v.value);
     if (c < 0)
-        return Fail(error, v,
+        return RefuseValue(error, v,
                     Shown(v.value) + " is not a keyboard key that gearvane can send; use a name such as "
                                      "KEY_PAGEUP or KEY_E");
     *name = v.value;
@@ -191,12 +175,12 @@ bool Map(const std::vector<SettingValue> &source, bool commandLine, Settings *s,
     if (gate) {
         char message[200];
         if (!ParseGateMap(gate->value.c_str(), &s->map, message, sizeof message))
-            return Fail(error, *gate, message);
+            return RefuseValue(error, *gate, message);
         s->mapName = gate->value;
     } else if (plate) {
         std::string name = Lower(plate->value);
         if (name != "standard" && name != "nascar")
-            return Fail(error, *plate, Shown(plate->value) + " is not a plate: standard or nascar");
+            return RefuseValue(error, *plate, Shown(plate->value) + " is not a plate: standard or nascar");
         s->map = name == "nascar" ? NascarPlate : StandardPlate;
         s->mapName = name;
     }
@@ -247,7 +231,7 @@ bool ReadConfigText(const std::string &text, const std::string &name, std::vecto
     std::vector<int> lineOf;
     for (size_t i = 0; i < lines.size(); i++) {
         std::string at = name + ":" + std::to_string(i + 1) + ": ";
-        std::string line = Trim(lines[i]);
+        std::string line(Trim(lines[i]));
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (HasControl(line)) {
@@ -263,7 +247,7 @@ bool ReadConfigText(const std::string &text, const std::string &name, std::vecto
             *error = at + Shown(line) + " is not of the form key = value";
             return false;
         }
-        std::string key = Trim(line.substr(0, equals));
+        std::string key(Trim(line.substr(0, equals)));
         if (!IsKey(key)) {
             *error = at + Shown(key) + " is not a setting; the settings are " + SettingKeyList;
             return false;
@@ -306,7 +290,7 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
     if ((v = Pick(cli, file, "output"))) {
         std::string output = Lower(v->value);
         if (output != "keyboard" && output != "shifter")
-            return Fail(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
+            return RefuseValue(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
         s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
     }
     // The file's map is checked even when the command line's replaces it: it is still wrong.
@@ -322,7 +306,7 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
         !Key(downGiven ? *downGiven : down, keys, &s.downKey, &s.downCode, error))
         return false;
     if (s.upCode == s.downCode)
-        return Fail(error, downGiven ? *downGiven : *upGiven,
+        return RefuseValue(error, downGiven ? *downGiven : *upGiven,
                     s.downKey + " is the up key too: the up and down keys must be different keys");
     *settings = s;
     return true;
@@ -363,9 +347,9 @@ std::string RewriteConfig(const std::string &text, const std::vector<std::pair<s
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map)
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map)
 {
     char text[200];
     FormatGateMap(map, text, sizeof text);
-    return {{"device", deviceName}, {"gate", text}};
+    return {{"device", device}, {"gate", text}};
 }

@@ -75,8 +75,8 @@ bool JoinSettings(const std::vector<SettingValue> &commandLine, const std::vecto
 // plate and vice versa. Comments, other lines and the text's line ends (LF or CRLF) stay.
 std::string RewriteConfig(const std::string &text, const std::vector<std::pair<std::string, std::string>> &set);
 
-// What learning a lever gives: its name for `device` and the map for `gate`, ready for
-// RewriteConfig.
-std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map);
+// What learning a lever gives: what identifies it (a name or a link) for `device` and the
+// map for `gate`, ready for RewriteConfig.
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map);
 
 #endif

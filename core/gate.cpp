@@ -91,6 +91,12 @@ Decoded DecodeGate(const GateMap &map, const Sample &sample)
     return map.exact ? DecodeExact(map, sample) : DecodeOwnInputs(map, sample);
 }
 
+const char *GearName(int32_t gear)
+{
+    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7"};
+    return gear >= GEAR_REVERSE && gear <= GEAR_TOP ? names[gear + 1] : "?";
+}
+
 int32_t CapGear(int32_t gear, int32_t maxGear)
 {
     return gear > maxGear ? maxGear : gear;

@@ -1,4 +1,4 @@
-// The tap scheduler.
+// Taps of a set hold and gap from the lever's gear, and the status lines of each change.
 #include "tapper.h"
 
 #include <stdio.h>
@@ -141,12 +141,6 @@ int32_t TapperLanding(const Tapper *t)
 bool TapperBusy(const Tapper *t)
 {
     return t->phase == TAP_HOLDING || TapsBetween(t->assumed, t->target) != 0;
-}
-
-static const char *GearName(int32_t gear)
-{
-    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7"};
-    return gear >= GEAR_REVERSE && gear <= GEAR_TOP ? names[gear + 1] : "?";
 }
 
 size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size)

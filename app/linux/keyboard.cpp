@@ -1,4 +1,4 @@
-// The uinput keyboard, through libevdev.
+// The uinput keyboard, made and remade through libevdev.
 #include "keyboard.h"
 
 #include <libevdev/libevdev.h>
@@ -32,7 +32,6 @@ std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, s
     k->device = MakeDevice(keys, error);
     if (!k->device)
         return nullptr;
-    k->node = UinputNode(k->device.get());
     k->keys = keys;
     k->readyAt = now + SETTLE_US;
     return k;
@@ -92,11 +91,10 @@ void Keyboard::Remake(int64_t now)
     std::string why;
     Uinput fresh = MakeDevice(next, &why);
     if (!fresh) {
-        Fail("%s; the old keys stay", why.c_str());
+        PrintError("%s; the old keys stay", why.c_str());
         return;
     }
     device = std::move(fresh);  // the old keyboard goes
-    node = UinputNode(device.get());
     keys = next;
     readyAt = now + SETTLE_US;
 }

@@ -58,7 +58,6 @@ std::unique_ptr<Shifter> Shifter::Create(int64_t now, std::string *error)
     s->device = MakeDevice(error);
     if (!s->device)
         return nullptr;
-    s->node = UinputNode(s->device.get());
     s->readyAt = now + SETTLE_US;
     return s;
 }

@@ -19,20 +19,19 @@ public:
     // `now`. Null on failure, with *error saying what failed and how to fix it.
     static std::unique_ptr<Shifter> Create(int64_t now, std::string *error);
 
-    bool Press(int32_t direction, int64_t now) override;
-    bool Release(int64_t now) override;
     // Its buttons are always the same: new keys change nothing.
     void SetKeys(const ShiftKeys &, int64_t) override {}
     const ShiftKeys &Keys() const override { return ShifterButtons; }
-    int64_t ReadyAt() const override { return readyAt; }
-    std::string Node() const override { return node; }
 
 private:
+    bool Press(int32_t direction, int64_t now) override;
+    bool Release(int64_t now) override;
+    // The game is given time to open a new controller before its first button.
+    int64_t ReadyAt() const override { return readyAt; }
     bool Write(unsigned type, unsigned code, int value);
 
     Uinput device;
-    std::string node;  // the device's event node
-    int down = 0;      // the code of the button that is down
+    int down = 0;  // the code of the button that is down
     int64_t readyAt = 0;
 };
 

@@ -39,12 +39,6 @@ Uinput CreateUinput(const libevdev *dev, const char *what, std::string *error)
     return Uinput(uinput);
 }
 
-std::string UinputNode(libevdev_uinput *uinput)
-{
-    const char *node = libevdev_uinput_get_devnode(uinput);
-    return node ? node : "";
-}
-
 int WriteUinput(libevdev_uinput *uinput, unsigned type, unsigned code, int value)
 {
     int rc, tries = 0;

@@ -19,9 +19,6 @@ using Uinput = std::unique_ptr<libevdev_uinput, DestroyUinput>;
 // keyboard").
 Uinput CreateUinput(const libevdev *dev, const char *what, std::string *error);
 
-// The device's event node, which the search for the lever skips; empty if unknown.
-std::string UinputNode(libevdev_uinput *uinput);
-
 // Writes one event, again at once if a signal or a full queue got in its way. Returns 0 or
 // a negative errno value.
 int WriteUinput(libevdev_uinput *uinput, unsigned type, unsigned code, int value);
