@@ -24,6 +24,9 @@ const SharedOption SharedOptions[] = {
     {"--hold-ms", "hold-ms", "1..1000", "How long each key is held, in milliseconds (default 40)."},
     {"--gap-ms", "gap-ms", "0..1000", "The pause between two taps, in milliseconds (default 40)."},
     {"--quiet", "quiet", nullptr, "Print nothing but errors."},
+    {"--output", "output", "OUTPUT",
+     "Where the shifts go: keyboard (default), the shift keys; or shifter, a virtual game controller whose "
+     "buttons 1 and 2 shift up and down, which the game binds like a sequential shifter."},
 };
 
 struct Added {

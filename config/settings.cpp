@@ -11,7 +11,7 @@
 namespace {
 
 const char *const Keys[] = {"device", "grab",   "plate",  "gate",  "max-gear",
-                            "up-key", "down-key", "hold-ms", "gap-ms", "quiet"};
+                            "up-key", "down-key", "hold-ms", "gap-ms", "quiet", "output"};
 
 bool IsKey(const std::string &key)
 {
@@ -219,7 +219,8 @@ bool ReadFlag(const std::string &text, bool *on)
     return true;
 }
 
-const char SettingKeyList[] = "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet";
+const char SettingKeyList[] =
+    "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, output";
 
 bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
                     std::string *error)
@@ -286,6 +287,12 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
         return false;
     if ((v = Pick(cli, file, "gap-ms")) && !Number(*v, 0, 1000, &s.gapMs, error))
         return false;
+    if ((v = Pick(cli, file, "output"))) {
+        std::string output = Lower(v->value);
+        if (output != "keyboard" && output != "shifter")
+            return RefuseValue(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
+        s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
+    }
     // The file's map is checked even when the command line's replaces it: it is still wrong.
     if (!Map(file, false, &s, error))
         return false;

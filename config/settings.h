@@ -13,6 +13,9 @@
 
 enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
 
+// Where the shifts go: the shift keys on a keyboard, or buttons 1 and 2 of a game controller.
+enum Output { OUTPUT_KEYBOARD, OUTPUT_SHIFTER };
+
 struct Settings {
     Mode mode = MODE_RUN;
     std::string device;  // an event node (a path), a part of a device name, or empty: the first lever
@@ -22,6 +25,7 @@ struct Settings {
     int maxGear = 6;
     std::string upKey = "KEY_PAGEUP", downKey = "KEY_PAGEDOWN";
     int upCode = 0, downCode = 0;  // as the front end's KeyLookup gave them
+    Output output = OUTPUT_KEYBOARD;
     int holdMs = 40, gapMs = 40;
     bool quiet = false;
     std::string config;  // the config file read, empty if none

@@ -23,6 +23,7 @@
 #include "process.h"
 #include "reload.h"
 #include "say.h"
+#include "shifter.h"
 #include "simulate_input.h"
 
 namespace {
@@ -232,7 +233,10 @@ bool StartSimulate(Daemon &d, int64_t now)
 bool StartLever(Daemon &d, int64_t now)
 {
     std::string error;
-    d.keys = Keyboard::Create(KeysOf(d.settings), now, &error);
+    if (d.settings.output == OUTPUT_SHIFTER)
+        d.keys = Shifter::Create(now, &error);
+    else
+        d.keys = Keyboard::Create(KeysOf(d.settings), now, &error);
     if (!d.keys) {
         EndWithError(d, error);
         return false;

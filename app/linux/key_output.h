@@ -1,6 +1,6 @@
-// Where the shift keys go: the uinput keyboard, or the --simulate printer. Either one owns
-// which key is down, so that a key-up is always for the key that went down, and takes new
-// keys only when none is.
+// Where the shift keys go: the uinput keyboard or shifter, or the --simulate printer. Each
+// owns which key is down, so that a key-up is always for the key that went down, and takes
+// new keys only when none is.
 #ifndef GEARVANE_KEY_OUTPUT_H
 #define GEARVANE_KEY_OUTPUT_H
 
@@ -21,7 +21,7 @@ public:
 
     // Sends what the tap scheduler asked for at `now` (µs): the key-up, then the key-down,
     // and says what went out, for TapperDone. A key-down may be refused for now (a new
-    // keyboard settling) and is then to be tried at the result's `retry`. Once the output
+    // device settling) and is then to be tried at the result's `retry`. Once the output
     // is gone nothing goes out, and Error() says why.
     TapSent Send(const TapActions &actions, int64_t now);
     // The keys from the next key-down on; a key that is down keeps its own key-up.

@@ -5,8 +5,7 @@
 #include <memory>
 
 #include "key_output.h"
-
-struct libevdev_uinput;
+#include "uinput.h"
 
 class Keyboard final : public KeyOutput {
 public:
@@ -25,17 +24,11 @@ private:
     // The desktop is given time to open a new keyboard before its first key.
     int64_t ReadyAt() const override { return readyAt; }
 
-    // Destroys a uinput device, then closes the /dev/uinput descriptor it was made on.
-    struct Destroy {
-        void operator()(libevdev_uinput *uinput) const;
-    };
-    using Device = std::unique_ptr<libevdev_uinput, Destroy>;
-
-    static bool MakeDevice(const ShiftKeys &keys, Device *device, std::string *error);
+    static Uinput MakeDevice(const ShiftKeys &keys, std::string *error);
     void Remake(int64_t now);
     bool Write(unsigned type, unsigned code, int value);
 
-    Device device;
+    Uinput device;
     ShiftKeys keys, next;
     bool remake = false;  // `next` waits for the key-up
     int down = 0;         // the code of the key that is down

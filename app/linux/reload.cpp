@@ -1,6 +1,9 @@
 // Settings read again while the daemon runs.
 #include "reload.h"
 
+#include "say.h"
+#include "shifter.h"
+
 TapTiming TimingOf(const Settings &s)
 {
     return {s.holdMs * 1000LL, s.gapMs * 1000LL};
@@ -8,7 +11,7 @@ TapTiming TimingOf(const Settings &s)
 
 ShiftKeys KeysOf(const Settings &s)
 {
-    return {s.upCode, s.downCode, s.upKey, s.downKey};
+    return s.output == OUTPUT_SHIFTER ? ShifterButtons : ShiftKeys{s.upCode, s.downCode, s.upKey, s.downKey};
 }
 
 bool ReadSettingsAgain(const std::vector<std::string> &args, const Settings &running, Settings *fresh,
@@ -18,6 +21,10 @@ bool ReadSettingsAgain(const std::vector<std::string> &args, const Settings &run
     std::string out;
     if (LoadSettings(args, &read, error, &out) >= 0)
         return false;
+    if (read.output != running.output)
+        PrintError("the output stays %s until gearvane starts again",
+                   running.output == OUTPUT_SHIFTER ? "shifter" : "keyboard");
+    read.output = running.output;
     read.mode = running.mode;
     read.device = running.device;
     read.grab = running.grab;

@@ -12,11 +12,12 @@
 // The hold and the gap, in µs, for the tap scheduler.
 TapTiming TimingOf(const Settings &settings);
 
-// The shift keys, for the key output.
+// The shift keys, for the key output: the shifter's buttons with output = shifter.
 ShiftKeys KeysOf(const Settings &settings);
 
 // Reads the command line `args` and the config file it names again into *fresh. Which lever,
-// grabbing it and the mode stay as `running` has them: they cannot change while it runs.
+// grabbing it, the output and the mode stay as `running` has them: they cannot change while
+// it runs. A different output asked for is warned about on standard error.
 // False, with the reason in *error, when the settings cannot be read; *fresh is then as it was.
 bool ReadSettingsAgain(const std::vector<std::string> &args, const Settings &running, Settings *fresh,
                        std::string *error);

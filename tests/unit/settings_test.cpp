@@ -80,7 +80,8 @@ std::string Describe(const Settings &s)
 {
     return s.device + "|" + (s.grab ? "grab" : "") + "|" + s.mapName + "|" + std::to_string(s.maxGear) + "|" +
            s.upKey + "=" + std::to_string(s.upCode) + "|" + s.downKey + "=" + std::to_string(s.downCode) + "|" +
-           std::to_string(s.holdMs) + "|" + std::to_string(s.gapMs) + "|" + (s.quiet ? "quiet" : "");
+           std::to_string(s.holdMs) + "|" + std::to_string(s.gapMs) + "|" + (s.quiet ? "quiet" : "") + "|" +
+           (s.output == OUTPUT_SHIFTER ? "shifter" : "keyboard");
 }
 
 SettingValue Cli(const char *key, const char *value)
@@ -121,6 +122,8 @@ const JoinCase JoinCases[] = {
     {"PlateAndGateOnTheCommandLine", {Cli("plate", "nascar"), Cli("gate", "1=13")}, {}, "--plate and --gate cannot"},
     {"PlateAndGateInTheFile", {}, {File("plate", "nascar"), File("gate", "1=13")}, "f.conf:3: gate: plate is set too"},
     {"NotAKey", {Cli("down-key", "BTN_A")}, {}, "--down-key: 'BTN_A' is not a keyboard key"},
+    {"OutputInAnyCase", {}, {File("output", "Shifter")}, "|shifter"},
+    {"UnknownOutput", {Cli("output", "vjoy")}, {}, "--output: 'vjoy' is not an output: keyboard or shifter"},
     {"SameKeys", {Cli("down-key", "KEY_E")}, {File("up-key", "KEY_E")}, "--down-key: KEY_E is the up key too"},
 };
 
