@@ -10,8 +10,8 @@
 
 namespace {
 
-const char *const Keys[] = {"device", "grab",   "plate",  "gate",  "max-gear",
-                            "up-key", "down-key", "hold-ms", "gap-ms", "quiet", "output"};
+const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
+                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
 
 bool IsKey(const std::string &key)
 {
@@ -187,6 +187,57 @@ bool Map(const std::vector<SettingValue> &source, bool commandLine, Settings *s,
     return true;
 }
 
+// A decimal number of at most `digits` digits, without sign or leading zero.
+bool Decimal(const std::string &s, size_t digits, unsigned *n)
+{
+    if (s.empty() || s.size() > digits || (s[0] == '0' && s.size() > 1))
+        return false;
+    *n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        *n = *n * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+// "[ADDRESS:]PORT", ADDRESS a dotted IPv4 address; "off" or nothing turns telemetry off.
+bool Telemetry(const SettingValue &v, Settings *s, std::string *error)
+{
+    std::string value = Lower(v.value);
+    if (value.empty() || value == "off") {
+        s->telemetryPort = 0;
+        return true;
+    }
+    const std::string usage =
+        " is neither a port from 1 to 65535 nor ADDRESS:PORT with an IPv4 address, as in 127.0.0.1:5300";
+    size_t colon = value.rfind(':');
+    if (colon != std::string::npos && value.find(':') != colon)
+        return RefuseValue(error, v, Shown(v.value) + " is an IPv6 address: the games send to IPv4 addresses");
+    unsigned port;
+    if (!Decimal(value.substr(colon + 1), 5, &port) || port < 1 || port > 65535)
+        return RefuseValue(error, v, Shown(v.value) + usage);
+    uint32_t ip = 0x7f000001;
+    if (colon != std::string::npos) {
+        std::string address = value.substr(0, colon);
+        ip = 0;
+        size_t start = 0;
+        for (int part = 0; part < 4; part++) {
+            size_t end = part < 3 ? address.find('.', start) : address.size();
+            unsigned n;
+            if (end == std::string::npos || !Decimal(address.substr(start, end - start), 3, &n) || n > 255)
+                return RefuseValue(error, v, Shown(v.value) + usage);
+            ip = ip << 8 | n;
+            start = end + 1;
+        }
+    }
+    s->telemetryIp = ip;
+    s->telemetryAddress = std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." +
+                          std::to_string(ip >> 8 & 255) + "." + std::to_string(ip & 255);
+    s->telemetryPort = static_cast<int>(port);
+    return true;
+}
+
 std::string Quoted(const std::string &value)
 {
     std::string q = "\"";
@@ -220,7 +271,8 @@ bool ReadFlag(const std::string &text, bool *on)
 }
 
 const char SettingKeyList[] =
-    "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, output";
+    "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, telemetry, telemetry-wait-ms, "
+    "output";
 
 bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
                     std::string *error)
@@ -287,6 +339,10 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
         return false;
     if ((v = Pick(cli, file, "gap-ms")) && !Number(*v, 0, 1000, &s.gapMs, error))
         return false;
+    if ((v = Pick(cli, file, "telemetry")) && !Telemetry(*v, &s, error))
+        return false;
+    if ((v = Pick(cli, file, "telemetry-wait-ms")) && !Number(*v, 50, 2000, &s.telemetryWaitMs, error))
+        return false;
     if ((v = Pick(cli, file, "output"))) {
         std::string output = Lower(v->value);
         if (output != "keyboard" && output != "shifter")
@@ -345,6 +401,16 @@ std::string RewriteConfig(const std::string &text, const std::vector<std::pair<s
         if (!written[i])
             out += ConfigLine(set[i].first, set[i].second) + eol;
     return out;
+}
+
+TapTiming TimingOf(const Settings &s, int64_t perMs)
+{
+    TapTiming timing = {s.holdMs * perMs, s.gapMs * perMs};
+    if (s.telemetryPort) {
+        timing.wait = s.telemetryWaitMs * perMs;
+        timing.fresh = TELEMETRY_FRESH_MS * perMs;
+    }
+    return timing;
 }
 
 std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../core/gate.h"
+#include "../core/tapper.h"
 
 enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
 
@@ -28,6 +29,11 @@ struct Settings {
     Output output = OUTPUT_KEYBOARD;
     int holdMs = 40, gapMs = 40;
     bool quiet = false;
+    // The game's telemetry: UDP on telemetryAddress:telemetryPort, off when the port is 0.
+    std::string telemetryAddress = "127.0.0.1";  // dotted IPv4; 0.0.0.0 takes packets from other hosts too
+    uint32_t telemetryIp = 0x7f000001;           // the same in host byte order
+    int telemetryPort = 0;
+    int telemetryWaitMs = TELEMETRY_WAIT_MS;
     std::string config;  // the config file read, empty if none
 };
 
@@ -69,6 +75,10 @@ using KeyLookup = std::function<int(const std::string &name)>;
 // message that names the option or FILE:LINE and the key in *error.
 bool JoinSettings(const std::vector<SettingValue> &commandLine, const std::vector<SettingValue> &file,
                   const KeyLookup &keys, Settings *settings, std::string *error);
+
+// The scheduler's timing from the settings, in units of `perMs` a millisecond: the game's
+// reports count only when telemetry is on.
+TapTiming TimingOf(const Settings &settings, int64_t perMs);
 
 // The config text with the given keys set: each key's first line is replaced where it is,
 // its other lines dropped, and a key without one is added at the end. Setting gate drops

@@ -93,8 +93,9 @@ Decoded DecodeGate(const GateMap &map, const Sample &sample)
 
 const char *GearName(int32_t gear)
 {
-    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7"};
-    return gear >= GEAR_REVERSE && gear <= GEAR_TOP ? names[gear + 1] : "?";
+    // A game may report up to 10th: more gears than a lever has.
+    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"};
+    return gear >= GEAR_REVERSE && gear <= 10 ? names[gear + 1] : "?";
 }
 
 int32_t CapGear(int32_t gear, int32_t maxGear)
