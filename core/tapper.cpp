@@ -54,8 +54,8 @@ static void Settle(Tapper *t, TapActions *a)
     t->underway = false;
     if (t->assumed != t->named) {
         a->news.ended = true;
-        a->news.from = t->assumed;
-        a->news.to = t->named;
+        a->news.endedIn = t->assumed;
+        a->news.named = t->named;
     }
 }
 
@@ -78,6 +78,12 @@ TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset)
         t->target = gear;
     a.news.reset = pressed;
     if ((t->target != before || pressed) && t->target != from) {
+        // A reset ends the change under way in neutral; a new change must not hide that.
+        if (t->underway && (pressed || t->resetPending)) {
+            a.news.ended = true;
+            a.news.endedIn = GEAR_NONE;
+            a.news.named = t->named;
+        }
         a.news.change = true;
         a.news.from = from;
         a.news.to = t->target;
@@ -155,13 +161,13 @@ size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, c
     };
     if (news.reset)
         add(snprintf(text + used, size - used, "reset: the game is taken to be in neutral\n"));
+    if (news.ended)
+        add(snprintf(text + used, size - used, "the change to %s ended in %s\n", GearName(news.named),
+                     GearName(news.endedIn)));
     if (news.change) {
         int32_t taps = TapsBetween(news.from, news.to);
         add(snprintf(text + used, size - used, "%s -> %s: %d x %s\n", GearName(news.from), GearName(news.to),
                      taps > 0 ? taps : -taps, taps > 0 ? upKey : downKey));
     }
-    if (news.ended)
-        add(snprintf(text + used, size - used, "the change to %s ended in %s\n", GearName(news.to),
-                     GearName(news.from)));
     return used;
 }

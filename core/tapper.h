@@ -31,8 +31,9 @@ struct Tapper {
 // What a call means for the status lines (see FormatNews).
 struct TapNews {
     bool reset;   // the reset was pressed: the game is taken to be in neutral
+    bool ended;   // the change under way ended in gear `endedIn`, not in `named`, the gear its line named
     bool change;  // a change begins, from gear `from` to gear `to`
-    bool ended;   // the change under way ended in gear `from`, not in `to`, the gear its line named
+    int32_t endedIn, named;
     int32_t from, to;
 };
 
@@ -89,8 +90,9 @@ int32_t TapperLanding(const Tapper *t);
 bool TapperBusy(const Tapper *t);
 
 // The status lines of `news`, each ending in a newline, written into `text` (`size` bytes,
-// always terminated): "reset: the game is taken to be in neutral", "N -> 7: 7 x KEY_PAGEUP"
-// with the names of the keys, "the change to 4 ended in N". Returns the length written.
+// always terminated), in this order: "reset: the game is taken to be in neutral", "the change
+// to 4 ended in N", "N -> 7: 7 x KEY_PAGEUP" with the names of the keys. Returns the length
+// written.
 size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size);
 
 #endif
