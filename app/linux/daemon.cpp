@@ -174,6 +174,15 @@ void OnInput(Daemon &d, int64_t now)
         d.poller.Unwatch(STDIN_FILENO);
 }
 
+// Decodes the lever's position again, or --simulate's last one, and shifts there.
+void ShiftToLever(Daemon &d, int64_t now)
+{
+    if (d.finder && d.finder->Attached())
+        ReadLever(d, now);
+    else if (d.input)
+        ShiftTo(d, d.input->Last(), now);
+}
+
 void OnReload(Daemon &d, int64_t now)
 {
     Settings fresh;
@@ -189,23 +198,31 @@ void OnReload(Daemon &d, int64_t now)
     d.keys->SetKeys(KeysOf(fresh), now);
     Status(d, "settings reloaded");
     // As a click in the Windows dialog: the lever's position is decoded again at once.
-    if (d.finder && d.finder->Attached())
-        ReadLever(d, now);
-    else if (d.input)
-        ShiftTo(d, d.input->Last(), now);
+    ShiftToLever(d, now);
 }
 
 void OnSignals(Daemon &d, int64_t now)
 {
-    for (int signal; d.status < 0 && (signal = d.signals.Next());) {
-        if (signal == SIGHUP) {
+    for (Signals::Meaning signal; d.status < 0 && (signal = d.signals.Next()) != Signals::NONE;) {
+        if (signal == Signals::RELOAD) {
             OnReload(d, now);
             continue;
         }
-        // Never leave a key down: let it go, then end.
+        if (signal == Signals::CONTINUE) {
+            // The lever may have moved while the program was stopped.
+            ShiftToLever(d, now);
+            continue;
+        }
+        // Never leave a key down: let it go, then stop or end.
         SendKeys(d, TapperStop(&d.tapper, now), now);
-        if (d.status < 0)
+        if (d.status >= 0)
+            break;
+        if (signal != Signals::STOP) {
             d.status = 0;
+            break;
+        }
+        Signals::Stop();
+        now = Now();
     }
 }
 
@@ -214,8 +231,7 @@ bool StartSimulate(Daemon &d, int64_t now)
     d.keys = std::make_unique<KeyPrinter>(KeysOf(d.settings), now);
     d.input.emplace();
     if (isatty(STDIN_FILENO))
-        fprintf(stderr, "Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). "
-                        "Ctrl-D ends.\n");
+        PrintLine("Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). Ctrl-D ends.");
     // Standard input stays blocking, as it is shared with the shell; it is read only when
     // epoll says it is ready. What epoll refuses (a regular file, /dev/zero) never blocks:
     // it is read a piece a turn, so that signals still get in.

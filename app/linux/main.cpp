@@ -8,6 +8,7 @@
 #include "learn.h"
 #include "lever_search.h"
 #include "options.h"
+#include "process.h"
 #include "say.h"
 
 namespace {
@@ -41,6 +42,7 @@ int ListDevices()
 
 int main(int argc, char **argv)
 {
+    SetUpStandardStreams();
     std::vector<std::string> args(argv + 1, argv + argc);
     Settings settings;
     std::string error, out;
