@@ -1,5 +1,7 @@
 // gearvane for Linux: reads the options, then runs the daemon, --learn or --list-devices.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -35,6 +37,10 @@ int ListDevices()
                        "Plug the lever in",
                        found.nodes);
     }
+    if (fflush(stdout) != 0) {
+        PrintError("standard output: %s", strerror(errno));
+        return 1;
+    }
     return 0;
 }
 
@@ -53,6 +59,8 @@ int main(int argc, char **argv)
             PrintError("%s (see gearvane --help)", error.c_str());
         return status;
     }
+    if (!error.empty())
+        PrintError("%s; going on without the config file", error.c_str());
     switch (settings.mode) {
     case MODE_LIST_DEVICES:
         return ListDevices();
