@@ -108,6 +108,8 @@ void OnFinderOutcome(Daemon &d, LeverFinder::Outcome outcome, int64_t now)
 {
     if (outcome == LeverFinder::FAILED)
         EndWithError(d, d.finder->error);
+    if (outcome == LeverFinder::DRIVEN)
+        Status(d, "%s; waiting until it is free", d.finder->error.c_str());
     if (outcome != LeverFinder::FOUND || !Watch(d, d.finder->lever.fd.Get(), SRC_LEVER))
         return;
     Status(d, "lever: %s (%s)", d.finder->lever.path.c_str(), d.finder->lever.name.c_str());
@@ -253,7 +255,7 @@ bool StartLever(Daemon &d, int64_t now)
         EndWithError(d, error);
         return false;
     }
-    d.finder.emplace(d.settings.device, d.settings.grab);
+    d.finder.emplace(d.settings.device, d.settings.grab, d.settings.waitForLever);
     if (!d.finder->Open(&error)) {
         EndWithError(d, error);
         return false;

@@ -26,7 +26,8 @@ or a single run:
                          be stopped within 100 ms. With `ends within: MS` it must have ended
                          that long after the last signal or the hangup
   reload: after MS "..." the default config file rewritten and SIGHUP sent MS ms after the
-                         start; then the input ends
+                         start, to a gearvane without a terminal, as a service; then the
+                         input ends
   exit: N                its exit status (default 0)
   stdout: / stderr:      its output lines, exactly; {dir} stands for the folder. With
                          `slack: MS` the time between two lines (their leading numbers, and
@@ -136,7 +137,11 @@ def run_open(program, scn, args, stdin, folder, env):
         closed = stdin is None
         p = subprocess.Popen([program] + args, cwd=folder, env=env,
                              stdin=tty if hangup else given if source or closed else subprocess.PIPE,
-                             stdout=output or out, stderr=tty or errors or err, start_new_session=bool(hangup),
+                             stdout=output or out, stderr=tty or errors or err,
+                             start_new_session=bool(hangup or reload),
+                             # A job of its own, as a shell starts it: in a process group that
+                             # no shell could continue, the kernel ignores a SIGTSTP.
+                             process_group=0 if signals and not hangup else None,
                              preexec_fn=(lambda: os.close(0)) if closed else
                              (lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if hangup else None)
         for fd in (output, errors, tty):

@@ -12,14 +12,15 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   args: --plate nascar          gearvane's command line (shell words)
   timing compare args: ...      a second run: holds and gaps must grow as these ask
   config: "max-gear = 5\\n"      the config file ($XDG_CONFIG_HOME/gearvane/gearvane.conf)
-  lever: absent                 no lever at start
+  lever: absent                 no lever at start; `locked`: the lever's node is locked at start
+                                as another gearvane locks it, until an `unlock` step
   user: UID                     gearvane runs as UID, with /dev/uinput writable for it
   exit: N                       gearvane's exit code
   controller:   STEP [after K down|up] WHAT. WHAT is a lever position (neutral, buttons 1,5,
                 hat up|right|down|left, in any mix), unplug, replug [POSITION], dropped
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
-                (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
+                (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS, unlock,
                 stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
                 waited for). A step starts once the last one's key lines have come and
                 300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
@@ -27,7 +28,8 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 keyboard appeared with these keys), STEP keyboard gone, STEP stdout TEXT,
                 STEP run TEXT (each line of a `run`, then `exit N`)
   stderr:       gearvane's standard error
-{lever} stands for the lever's node, {pid} for gearvane's process id.
+{lever} stands for the lever's node, {pid} for gearvane's process id, {locker} for the
+process that locked the lever.
 """
 import argparse
 import ast
@@ -61,7 +63,8 @@ except ImportError:
     evdev = None
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit"}
-ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run"}
+ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run",
+           "unlock"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, KEYBOARD, PROGRAM = "Scripted Lever", "gearvane virtual keyboard", "/e2e/bin/gearvane"
 COUNTED = {"key", "keyboard", "stdout", "run"}  # the kinds of the keys block
@@ -260,7 +263,7 @@ class Player:
         self.timeout = 4 + 8 * (hold + gap) / 1000  # generous: only a broken program waits it out
         self.events, self.step, self.since = [], 0, collections.Counter()
         self.lever, self.keyboard = Lever(), Keyboard(KEYBOARD)
-        self.proc, self.pidfd, self.pipes, self.made = None, None, {}, []
+        self.proc, self.pidfd, self.pipes, self.made, self.lock = None, None, {}, [], None
         uid = scn.number("user")
         self.as_user = dict(user=uid, group=uid, extra_groups=[]) if uid else {}
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.work, "XDG_CONFIG_HOME": f"{self.work}/xdg"}
@@ -282,6 +285,10 @@ class Player:
                 self.lever.move(steps[0].arg)
             else:
                 self.plug(steps[0].arg)
+            if self.scn.settings.get("lever") == "locked":
+                self.lock = os.open(self.lever.node, os.O_RDONLY | os.O_CLOEXEC)
+                fcntl.flock(self.lock, fcntl.LOCK_EX)
+                self.log("locker", str(os.getpid()))
             self.begin(0)
             self.spawn()
             for last, s in zip(steps, steps[1:]):
@@ -362,6 +369,9 @@ class Player:
             self.proc.stdin.close()
         elif s.kind == "run":
             self.run(s.arg)
+        elif s.kind == "unlock":
+            os.close(self.lock)
+            self.lock = None
 
     def dropped(self, to):
         """Moves the lever while gearvane is stopped, at the start of a burst of another
@@ -467,6 +477,8 @@ class Player:
         if self.pidfd is not None:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
+        if self.lock is not None:
+            os.close(self.lock)
         if self.lever.ui:
             self.lever.unplug()
         self.keyboard.close()
@@ -601,13 +613,14 @@ def check_taps(scn, args, events):
 
 def check_run(scn, tag, args, events):
     nodes = sorted({text for _, _, kind, text in events if kind == "lever"}, key=len, reverse=True)
-    pids = [text for _, _, kind, text in events if kind == "spawn"]
+    pids = [(text, "{" + kind.replace("spawn", "pid") + "}") for _, _, kind, text in events
+            if kind in ("spawn", "locker")]
 
     def shown(text):
         for node in nodes:
             text = re.sub(re.escape(node) + r"(?!\d)", "{lever}", text)
-        for pid in pids:
-            text = re.sub(rf"\b{pid}\b", "{pid}", text)
+        for pid, name in pids:
+            text = re.sub(rf"\b{pid}\b", name, text)
         return shared.squeeze(text)
 
     ordered = sorted(events, key=lambda e: e[0])
