@@ -19,12 +19,11 @@ or a single run:
   stdin: closed          no standard input at all (<&-)
   stderr pipe: stalled   its standard error a 4 KiB pipe that nobody reads; `closed`: a pipe
                          whose reader has gone. `stdout pipe: closed` likewise
-  terminal: closed after MS  standard input and error a terminal that is its controlling
-                         one, closed (hung up) MS ms after the start
   signal: TERM after MS  the signal MS ms after the start; the input stays open till the end.
                          Several: "TSTP after 200, CONT after 400, ...": after SIGTSTP it must
-                         be stopped within 100 ms. With `ends within: MS` it must have ended
-                         that long after the last signal or the hangup
+                         be stopped within 100 ms. "hangup after MS": standard input and error
+                         are its controlling terminal, closed then. With `ends within: MS` it
+                         must have ended that long after the last one
   reload: after MS "..." the default config file rewritten and SIGHUP sent MS ms after the
                          start, to a gearvane without a terminal, as a service; then the
                          input ends
@@ -56,7 +55,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import scenario as shared  # noqa: E402
 
-SETTINGS = {"without", "stderr pipe", "stdout pipe", "terminal", "fifo", "config", "args", "stdin", "stdin file",
+SETTINGS = {"without", "stderr pipe", "stdout pipe", "fifo", "config", "args", "stdin", "stdin file",
             "signal", "ends within", "exit", "slack", "reload"}
 SECTIONS = {"commands", "stdout", "stderr"}
 TIMEOUT = 10
@@ -87,7 +86,7 @@ def run(program, scn, args, stdin=b""):
     with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
         prepare(scn, folder)
         env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
-        if stdin is None or {"stdin file", "signal", "stderr pipe", "stdout pipe", "terminal", "reload"} & set(
+        if stdin is None or {"stdin file", "signal", "stderr pipe", "stdout pipe", "reload"} & set(
                 scn.settings):
             status, out, err = run_open(program, scn, args, stdin, folder, env)
         else:
@@ -112,37 +111,26 @@ def pipe(how):
     return w, r
 
 
-def stopped(p):
-    """Whether the process is stopped, within 100 ms."""
-    for _ in range(20):
-        with open(f"/proc/{p.pid}/stat") as f:
-            if f.read().rpartition(")")[2].split()[0] == "T":
-                return True
-        time.sleep(0.005)
-    return False
-
-
 def run_open(program, scn, args, stdin, folder, env):
     """A run whose input is a file, a terminal, or a pipe that stays open till the end; it
     may get signals."""
-    signals = re.findall(r"(\w+) after (\d+)", scn.settings.get("signal", ""))
+    events = sorted((int(ms), name) for name, ms in re.findall(r"(\w+) after (\d+)", scn.settings.get("signal", "")))
+    hangup = any(name == "hangup" for _, name in events)
     reload = re.fullmatch(r'after (\d+) (".*")', scn.settings.get("reload", ""))
-    hangup = re.fullmatch(r"closed after (\d+)", scn.settings.get("terminal", ""))
     source = scn.settings.get("stdin file")
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
             open(os.path.join(folder, source) if source else os.devnull, "rb") as given:
         errors, err_ours = pipe(scn.settings.get("stderr pipe"))
         output, _ = pipe(scn.settings.get("stdout pipe"))
         term, tty = pty.openpty() if hangup else (None, None)
-        closed = stdin is None
         p = subprocess.Popen([program] + args, cwd=folder, env=env,
-                             stdin=tty if hangup else given if source or closed else subprocess.PIPE,
+                             stdin=tty or (given if source or stdin is None else subprocess.PIPE),
                              stdout=output or out, stderr=tty or errors or err,
                              start_new_session=bool(hangup or reload),
                              # A job of its own, as a shell starts it: in a process group that
                              # no shell could continue, the kernel ignores a SIGTSTP.
-                             process_group=0 if signals and not hangup else None,
-                             preexec_fn=(lambda: os.close(0)) if closed else
+                             process_group=0 if events and not hangup else None,
+                             preexec_fn=(lambda: os.close(0)) if stdin is None else
                              (lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if hangup else None)
         for fd in (output, errors, tty):
             if fd is not None:
@@ -152,7 +140,7 @@ def run_open(program, scn, args, stdin, folder, env):
         elif p.stdin:
             p.stdin.write(stdin)
             p.stdin.flush()
-            if not (signals or reload):
+            if not (events or reload):
                 p.stdin.close()
         status = None
         if reload:
@@ -163,25 +151,25 @@ def run_open(program, scn, args, stdin, folder, env):
                 p.send_signal(signal.SIGHUP)
                 p.stdin.close()
         start, last = time.monotonic(), None
-        events = sorted([(int(ms), name) for name, ms in signals] + ([(int(hangup[1]), "hangup")] if hangup else []))
-        for ms, name in events:
+        for ms, last in events:
             try:
                 p.wait(max(0, start + ms / 1000 - time.monotonic()))
                 break
             except subprocess.TimeoutExpired:
-                if name == "hangup":
+                if last == "hangup":
                     os.close(term)
                     term = None
                 else:
-                    p.send_signal(getattr(signal, "SIG" + name))
-                if name == "TSTP" and not stopped(p):
-                    status = "not stopped after SIGTSTP"
-                last = name
+                    p.send_signal(getattr(signal, "SIG" + last))
+            if last == "TSTP":
+                time.sleep(0.1)
+                if open(f"/proc/{p.pid}/stat").read().rpartition(")")[2].split()[0] != "T":
+                    status = "not stopped 100 ms after SIGTSTP"
         within = scn.number("ends within", TIMEOUT * 1000) if last else TIMEOUT * 1000
         try:
             p.wait(within / 1000)
         except subprocess.TimeoutExpired:
-            status = status or (f"not ended {within} ms after " + ("the hangup" if last == "hangup" else f"SIG{last}")
+            status = status or (f"not ended {within} ms after {last if last == 'hangup' else 'SIG' + last}"
                                 if last else "killed")
         if p.returncode is None:
             p.kill()
