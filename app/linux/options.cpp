@@ -1,14 +1,10 @@
-// Options of gearvane for Linux: the shared command line and settings, its own flags, the
-// config file read safely, and which evdev keys may be sent.
+// Options of gearvane for Linux: the shared command line and settings, its own flags, where
+// its config file is, and which evdev keys may be sent.
 #include "options.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "../../config/command_line.h"
 #include "../../config/config_file.h"
