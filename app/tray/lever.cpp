@@ -18,9 +18,9 @@ bool Lost(HRESULT hr)
     return hr == HRESULT(DIERR_INPUTLOST) || hr == HRESULT(DIERR_NOTACQUIRED) || hr == HRESULT(DIERR_UNPLUGGED);
 }
 
-HRESULT Read(Lever *lever, DIJOYSTATE2 *state)
+HRESULT Read(Lever *lever, DIJOYSTATE2 *state, bool poll)
 {
-    if (lever->polled) {
+    if (poll && lever->polled) {
         HRESULT hr = lever->device->Poll();
         if (FAILED(hr))
             return hr;
@@ -106,14 +106,14 @@ void CloseLever(Lever *lever)
     lever->event.Reset();
 }
 
-LeverRead ReadLever(Lever *lever, Sample *sample)
+LeverRead ReadLever(Lever *lever, Sample *sample, bool poll)
 {
     DIJOYSTATE2 state = {};
-    HRESULT hr = Read(lever, &state);
+    HRESULT hr = Read(lever, &state, poll);
     if (Lost(hr)) {
         if (FAILED(lever->device->Acquire()))
             return LEVER_LOST;
-        hr = Read(lever, &state);
+        hr = Read(lever, &state, poll);
         if (Lost(hr))
             return LEVER_LOST;
     }

@@ -46,8 +46,9 @@ void CloseLever(Lever *lever);
 
 enum LeverRead { LEVER_READ, LEVER_UNCHANGED, LEVER_LOST };
 
-// Reads the buttons 1..128 and the first hat. LEVER_LOST when it is unplugged: the read
-// failed and acquiring it again failed too.
-LeverRead ReadLever(Lever *lever, Sample *sample);
+// Reads the buttons 1..128 and the first hat, polling a lever that must be polled unless
+// `poll` is false. LEVER_LOST when it is unplugged: the read failed and acquiring it again
+// failed too.
+LeverRead ReadLever(Lever *lever, Sample *sample, bool poll = true);
 
 #endif

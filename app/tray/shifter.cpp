@@ -22,7 +22,6 @@ struct Shifter {
     Lever lever;
     bool open = false;
     bool signals = false;  // DirectInput was seen to signal the lever by itself
-    int64_t polledAt = 0;  // when the poll timer last read it
     unsigned generation = 0;  // of the lever open, or last ordered
     Orders orders = {};
     Sample sample = {};
@@ -158,10 +157,10 @@ void Lost(Shifter *s)
     Tell(s, REPORT_LOST);
 }
 
-void Read(Shifter *s, bool first)
+void Read(Shifter *s, bool first, bool poll = true)
 {
     Sample sample;
-    LeverRead read = ReadLever(&s->lever, &sample);
+    LeverRead read = ReadLever(&s->lever, &sample, poll);
     if (read == LEVER_LOST)
         Lost(s);
     else if (read == LEVER_READ)
@@ -224,15 +223,20 @@ void OnTapTimer(Shifter *s)
     TellGears(s, Perform(s, TapperTimer(&s->tapper, Now())));
 }
 
-// DirectInput signalled the lever. A lever that says it must be polled but signals between
-// polls, on its own, needs no timer from now on.
+// DirectInput signalled the lever. One that says it must be polled is read as it is, without
+// a poll: if that finds it moved, DirectInput follows it by itself and the timer can go.
 void OnLeverEvent(Shifter *s)
 {
-    if (Now() - s->polledAt > 2000) {
+    if (!s->lever.polled || s->signals) {
+        Read(s, false);
+        return;
+    }
+    Sample before = s->sample;
+    Read(s, false, false);
+    if (s->open && memcmp(&before, &s->sample, sizeof before) != 0) {
         s->signals = true;
         SetPolling(s);
     }
-    Read(s, false);
 }
 
 void OnPollTimer(Shifter *s)
@@ -242,8 +246,7 @@ void OnPollTimer(Shifter *s)
         return;
     }
     Read(s, false);
-    // A signal that Poll gave here is the poll's, not DirectInput's own.
-    s->polledAt = Now();
+    // A signal that the poll gave is the poll's, not DirectInput's own.
     if (s->open)
         WaitForSingleObject(s->lever.event.h, 0);
 }
