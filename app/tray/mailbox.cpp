@@ -11,12 +11,6 @@ bool OpenMailbox(Mailbox *box, HWND window, UINT message, const Orders &first)
     return box->ordered.h != nullptr;
 }
 
-void CloseMailbox(Mailbox *box)
-{
-    DeleteCriticalSection(&box->lock);
-    box->ordered.Reset();
-}
-
 void PostOrders(Mailbox *box, const Orders &orders)
 {
     EnterCriticalSection(&box->lock);

@@ -68,8 +68,8 @@ struct Mailbox {
 };
 
 // Returns false when its event cannot be made. `window` gets `message` when reports wait.
+// The mailbox lasts as long as the process.
 bool OpenMailbox(Mailbox *box, HWND window, UINT message, const Orders &first);
-void CloseMailbox(Mailbox *box);
 
 void PostOrders(Mailbox *box, const Orders &orders);
 Orders TakeOrders(Mailbox *box);

@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <wtsapi32.h>
 
-#include <memory>
 #include <vector>
 
 #include "../../config/gate_map.h"
@@ -14,6 +13,7 @@
 #include "../../core/learn.h"
 #include "../../resources/tray_resource.h"
 #include "config_watch.h"
+#include "controllers.h"
 #include "elevation.h"
 #include "lever.h"
 #include "mailbox.h"
@@ -34,14 +34,6 @@ enum {
     GAME_CHECK_MS = 2000,
     GAME_CHECKS = 5,  // a game may go full screen a while after it comes forward
     QUIET_LOOKS = 50,  // ten seconds of a file held open before it is given up
-};
-
-// A game controller as the list shows it, with a device of the window's own to show what
-// it holds while the window is on screen.
-struct Preview {
-    Controller info;
-    Lever device;
-    Sample sample = {};
 };
 
 enum LeverState { LEVER_NONE, LEVER_OPENING, LEVER_OPEN };
@@ -66,9 +58,7 @@ struct Tray {
     unsigned generations = 0;
     int pausedBy = 0;
 
-    DirectInput input;  // the window's own, for the list and its previews
-    std::vector<std::unique_ptr<Preview>> controllers;
-    bool shown = false;  // the window is on screen: the previews are live
+    Controllers controllers;
     LeverWanted wanted;
     bool asked = false;  // several controllers and none chosen: the user was asked
 
@@ -190,14 +180,6 @@ void Save(const std::vector<std::pair<std::string, std::string>> &set)
 
 // --- the game controllers and the lever ----------------------------------------------------
 
-std::vector<Controller> Attached()
-{
-    std::vector<Controller> list;
-    for (const auto &p : T.controllers)
-        list.push_back(p->info);
-    return list;
-}
-
 bool IsLever(const Controller &c)
 {
     return T.lever != LEVER_NONE && c.instance == T.leverInstance;
@@ -205,30 +187,12 @@ bool IsLever(const Controller &c)
 
 void ShowList()
 {
-    std::vector<ControllerRow> rows;
-    for (const auto &p : T.controllers)
-        rows.push_back({p->info.name, HeldText(p->sample, p->info.inputs), IsLever(p->info)});
-    const wchar_t *note = T.asked                ? L"Which one is the lever? Select it, then click Use as the lever."
-                          : T.controllers.empty() ? L"No game controller is plugged in."
-                                                  : L"";
-    ShowControllers(T.window, rows, note);
+    const wchar_t *note = T.asked ? L"Which one is the lever? Select it, then click Use as the lever."
+                          : T.controllers.list.empty() ? L"No game controller is plugged in."
+                                                       : L"";
+    ShowControllers(T.window, ControllerRows(T.controllers, T.lever != LEVER_NONE ? &T.leverInstance : nullptr),
+                    note);
     EnableWindow(GetDlgItem(T.window, IDC_USE_LEVER), SelectedController(T.window) >= 0);
-}
-
-// Reads a preview that DirectInput signalled, or all of them when the window comes up.
-void ReadPreview(Preview *p)
-{
-    Sample sample;
-    if (p->device.device.p && ReadLever(&p->device, &sample) == LEVER_READ)
-        p->sample = sample;
-}
-
-void ShowHeldRows()
-{
-    for (size_t i = 0; i < T.controllers.size(); i++) {
-        const Preview &p = *T.controllers[i];
-        ShowHeld(T.window, static_cast<int>(i), HeldText(p.sample, p.info.inputs));
-    }
 }
 
 void Drive(const Controller &c)
@@ -253,7 +217,7 @@ void Ask()
         return;
     T.asked = true;
     Status("%d game controllers are plugged in and none is chosen as the lever: choose it in the window",
-           static_cast<int>(T.controllers.size()));
+           static_cast<int>(T.controllers.list.size()));
     if (T.iconShown)
         ShowNotifyBalloon(T.window, L"Which one is the lever?",
                           L"Several game controllers are plugged in. Open gearvane and choose the lever under Game "
@@ -291,27 +255,17 @@ void Rescan()
 {
     KillTimer(T.window, ID_DEVICES);
     KillTimer(T.window, ID_RETRY);
-    T.controllers.clear();
-    for (const Controller &c : ListControllers(T.input)) {
-        auto p = std::make_unique<Preview>();
-        p->info = c;
-        p->sample = Released();
-        if (OpenLever(T.input, ToGuid(c.instance), T.window, true, &p->device)) {
-            p->info.inputs = p->device.inputs;
-            ReadPreview(p.get());
-        }
-        T.controllers.push_back(std::move(p));
-    }
+    ListControllersAgain(&T.controllers, T.window);
+    std::vector<Controller> attached = Attached(T.controllers);
     bool listed = false;
-    for (const auto &p : T.controllers)
-        listed = listed || IsLever(p->info);
+    for (const Controller &c : attached)
+        listed = listed || IsLever(c);
     if (T.lever != LEVER_NONE && !listed) {
         T.orders.generation = 0;
         Order();
         LeverGone();
     }
     if (T.lever == LEVER_NONE) {
-        std::vector<Controller> attached = Attached();
         int chosen = ChooseLever(attached, T.wanted);
         if (chosen >= 0)
             Drive(attached[chosen]);
@@ -505,7 +459,7 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
     if (!options.logPath.empty() && !OpenStatusLog(&T.log, options.logPath, error))
         return EXIT_USAGE;
     std::wstring reason;
-    if (!CreateDirectInput(instance, &T.input, &reason)) {
+    if (!CreateDirectInput(instance, &T.controllers.input, &reason)) {
         *error = Utf8(reason) + ".\n\nInstall or repair DirectX (the DirectX End-User Runtime from Microsoft), then "
                                 "start gearvane-tray again.";
         return 1;
@@ -565,7 +519,7 @@ void QuitTray(int code)
         UnhookWinEvent(T.foregroundHook);
     if (T.sessionNotes)
         WTSUnRegisterSessionNotification(T.window);
-    T.controllers.clear();
+    T.controllers.list.clear();
     DestroyWindow(T.window);
     T.window = nullptr;
     PostQuitMessage(code);
@@ -584,11 +538,7 @@ int TrayHandles(HANDLE *handles, int room)
     int count = 0;
     if (T.watch.folder.h && count < room)
         handles[count++] = T.watch.folder.h;
-    // The previews wake the window only while it is on screen.
-    for (size_t i = 0; T.shown && i < T.controllers.size() && count < room; i++)
-        if (T.controllers[i]->device.event.h)
-            handles[count++] = T.controllers[i]->device.event.h;
-    return count;
+    return count + ControllerHandles(T.controllers, handles + count, room - count);
 }
 
 void OnTrayHandle(int index)
@@ -605,12 +555,8 @@ void OnTrayHandle(int index)
         }
         return;
     }
-    for (size_t i = 0; i < T.controllers.size(); i++)
-        if (T.controllers[i]->device.event.h && index-- == 0) {
-            ReadPreview(T.controllers[i].get());
-            ShowHeldRows();
-            return;
-        }
+    ReadController(&T.controllers, index);
+    ShowList();
 }
 
 void OnReports()
@@ -726,12 +672,9 @@ void OnIconMessage(LPARAM what)
 
 void OnShown(bool shown)
 {
-    T.shown = shown;
-    if (!shown)
-        return;
-    for (const auto &p : T.controllers)
-        ReadPreview(p.get());
-    ShowHeldRows();
+    SetControllersLive(&T.controllers, shown);
+    if (shown)
+        ShowList();
 }
 
 void OnClose()
@@ -849,9 +792,10 @@ void ChooseController()
 void ClickUseLever()
 {
     int i = SelectedController(T.window);
-    if (i < 0 || i >= static_cast<int>(T.controllers.size()))
+    std::vector<Controller> attached = Attached(T.controllers);
+    if (i < 0 || i >= static_cast<int>(attached.size()))
         return;
-    Controller c = T.controllers[i]->info;
+    const Controller &c = attached[i];
     std::string name = Utf8(c.name);
     T.wanted = {c.name, true, c.instance};
     T.settings.device = name;

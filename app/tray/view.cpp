@@ -97,8 +97,13 @@ void ShowGates(HWND window, const GateMap &map)
     }
 }
 
+std::wstring Cell(HWND list, int row, int column);
+
+// Sets a cell's text if it differs: a list that moves with the lever must not flicker.
 void SetCell(HWND list, int row, int column, const std::wstring &text)
 {
+    if (Cell(list, row, column) == text)
+        return;
     LVITEMW item = {};
     item.iSubItem = column;
     item.pszText = const_cast<wchar_t *>(text.c_str());
@@ -207,13 +212,6 @@ void ShowControllers(HWND window, const std::vector<ControllerRow> &rows, const 
         }
     }
     SetDlgItemTextW(window, IDC_CONTROLLERS_NOTE, note.c_str());
-}
-
-void ShowHeld(HWND window, int row, const std::wstring &held)
-{
-    HWND list = GetDlgItem(window, IDC_CONTROLLERS);
-    if (Cell(list, row, 1) != held)
-        SetCell(list, row, 1, held);
 }
 
 int SelectedController(HWND window)

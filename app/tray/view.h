@@ -35,8 +35,6 @@ struct ControllerRow {
 // Shows the rows, keeping the selection where it was if the list kept its length; `note`
 // goes beside the list.
 void ShowControllers(HWND window, const std::vector<ControllerRow> &rows, const std::wstring &note);
-// Changes one row's held column, if it differs.
-void ShowHeld(HWND window, int row, const std::wstring &held);
 // The row selected, or -1.
 int SelectedController(HWND window);
 
