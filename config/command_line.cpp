@@ -24,6 +24,14 @@ const SharedOption SharedOptions[] = {
     {"--hold-ms", "hold-ms", "1..1000", "How long each key is held, in milliseconds (default 40)."},
     {"--gap-ms", "gap-ms", "0..1000", "The pause between two taps, in milliseconds (default 40)."},
     {"--quiet", "quiet", nullptr, "Print nothing but errors."},
+    {"--output", "output", "OUTPUT",
+     "Where the shifts go: keyboard (default), the shift keys; or shifter, a virtual game controller whose "
+     "buttons 1 and 2 shift up and down, which the game binds like a sequential shifter."},
+    {"--telemetry", "telemetry", "[ADDRESS:]PORT",
+     "Read the game's gear from its UDP telemetry on this port (Forza Data Out, F1 22-25, Codemasters "
+     "extradata=3, OutGauge), on 127.0.0.1 unless an IPv4 ADDRESS is given; off or nothing: off (default)."},
+    {"--telemetry-wait-ms", "telemetry-wait-ms", "50..2000",
+     "How long a tap waits for the game to report its gear before the step is tapped again (default 500)."},
 };
 
 struct Added {

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "text.h"
+
 namespace {
 
 const struct {
@@ -17,7 +19,8 @@ const struct {
     {"hat-left", HAT_LEFT},
 };
 
-bool Fail(char *error, size_t size, const char *format, ...)
+// Formats the message into `error` (`size` bytes); false, for the parser to return.
+bool FormatError(char *error, size_t size, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -56,15 +59,6 @@ void Describe(const GateInput &input, char *text, size_t size)
             snprintf(text, size, "%s", hat.name);
 }
 
-// Trims blanks around [*start, *end).
-void Trim(const char **start, const char **end)
-{
-    while (*start < *end && (**start == ' ' || **start == '\t'))
-        ++*start;
-    while (*end > *start && ((*end)[-1] == ' ' || (*end)[-1] == '\t'))
-        --*end;
-}
-
 }  // namespace
 
 bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
@@ -76,21 +70,21 @@ bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
         if (!end)
             end = p + strlen(p);
         const char *equals = static_cast<const char *>(memchr(p, '=', end - p));
-        const char *key = p, *keyEnd = equals ? equals : end;
-        const char *value = equals ? equals + 1 : end, *valueEnd = end;
-        Trim(&key, &keyEnd);
-        Trim(&value, &valueEnd);
-        int keyLength = static_cast<int>(keyEnd - key), valueLength = static_cast<int>(valueEnd - value);
+        const char *keyEnd = equals ? equals : end, *valueStart = equals ? equals + 1 : end;
+        std::string_view keyText = Trim({p, size_t(keyEnd - p)});
+        std::string_view valueText = Trim({valueStart, size_t(end - valueStart)});
+        const char *key = keyText.data(), *value = valueText.data();
+        int keyLength = static_cast<int>(keyText.size()), valueLength = static_cast<int>(valueText.size());
         if (!equals || keyLength == 0 || valueLength == 0)
-            return Fail(error, size, "'%.*s' is not of the form G=INPUT", static_cast<int>(end - p), p);
+            return FormatError(error, size, "'%.*s' is not of the form G=INPUT", static_cast<int>(end - p), p);
 
         if (keyLength == 5 && strncmp(key, "reset", 5) == 0) {
             int button = ButtonNumber(value, valueLength);
             if (!button)
-                return Fail(error, size, "reset=%.*s: the reset must be a button number, 1..%d", valueLength,
+                return FormatError(error, size, "reset=%.*s: the reset must be a button number, 1..%d", valueLength,
                             value, MAX_BUTTONS);
             if (m.resetButton)
-                return Fail(error, size, "the reset is given twice");
+                return FormatError(error, size, "the reset is given twice");
             m.resetButton = button;
         } else {
             int32_t gear;
@@ -99,7 +93,7 @@ bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
             else if (keyLength == 1 && (key[0] == 'R' || key[0] == 'r'))
                 gear = GEAR_REVERSE;
             else
-                return Fail(error, size, "'%.*s': the gear must be one of 1..7 or R", keyLength, key);
+                return FormatError(error, size, "'%.*s': the gear must be one of 1..7 or R", keyLength, key);
 
             GateInput input = {GateInput::BUTTON, 0};
             input.value = ButtonNumber(value, valueLength);
@@ -107,15 +101,15 @@ bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
                 if (strlen(hat.name) == size_t(valueLength) && strncmp(value, hat.name, valueLength) == 0)
                     input = {GateInput::HAT, hat.angle};
             if (input.kind == GateInput::BUTTON && input.value == 0)
-                return Fail(error, size,
+                return FormatError(error, size,
                             "'%.*s': the input must be a button number, 1..%d, or one of hat-up, hat-right, "
                             "hat-down, hat-left",
                             valueLength, value, MAX_BUTTONS);
             for (int i = 0; i < m.count; i++) {
                 if (m.entries[i].gear == gear)
-                    return Fail(error, size, "gear %.*s is given twice", keyLength, key);
+                    return FormatError(error, size, "gear %.*s is given twice", keyLength, key);
                 if (SameInput(m.entries[i].input, input))
-                    return Fail(error, size, "'%.*s' is given for two gears", valueLength, value);
+                    return FormatError(error, size, "'%.*s' is given for two gears", valueLength, value);
             }
             m.entries[m.count++] = {input, gear};  // at most 8: each gear once
         }
@@ -124,10 +118,10 @@ bool ParseGateMap(const char *text, GateMap *map, char *error, size_t size)
         p = end + 1;
     }
     if (m.count == 0)
-        return Fail(error, size, "the map names no gear");
+        return FormatError(error, size, "the map names no gear");
     for (int i = 0; i < m.count; i++)
         if (m.entries[i].input.kind == GateInput::BUTTON && int(m.entries[i].input.value) == m.resetButton)
-            return Fail(error, size, "button %d is both a gear and the reset", m.resetButton);
+            return FormatError(error, size, "button %d is both a gear and the reset", m.resetButton);
     *map = m;
     return true;
 }
@@ -143,8 +137,8 @@ void FormatGateMap(const GateMap &map, char *text, size_t size)
                 continue;
             char input[16] = "";
             Describe(map.entries[i].input, input, sizeof input);
-            char name = gear == GEAR_REVERSE ? 'R' : static_cast<char>('0' + gear);
-            used += snprintf(text + used, used < size ? size - used : 0, "%s%c=%s", used ? "," : "", name, input);
+            used += snprintf(text + used, used < size ? size - used : 0, "%s%s=%s", used ? "," : "", GearName(gear),
+                             input);
         }
     }
     if (map.resetButton)

@@ -6,11 +6,12 @@
 #include <stdlib.h>
 
 #include "gate_map.h"
+#include "text.h"
 
 namespace {
 
-const char *const Keys[] = {"device", "grab",   "plate",  "gate",  "max-gear",
-                            "up-key", "down-key", "hold-ms", "gap-ms", "quiet"};
+const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
+                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
 
 bool IsKey(const std::string &key)
 {
@@ -25,30 +26,12 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-std::string Trim(const std::string &s)
-{
-    size_t first = 0, last = s.size();
-    while (first < last && IsBlank(s[first]))
-        first++;
-    while (last > first && IsBlank(s[last - 1]))
-        last--;
-    return s.substr(first, last - first);
-}
-
 // Text from the user in quotes for a message, cut short if long.
 std::string Shown(const std::string &s)
 {
     std::string shown = "'";
     shown += s.size() > 40 ? s.substr(0, 40) + "..." : s;
     return shown + "'";
-}
-
-std::string Lower(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // The text's lines without their line ends, and whether it used CRLF.
@@ -75,17 +58,17 @@ const char Bom[] = "\xEF\xBB\xBF";
 // The key of a `key = value` line, or "" for a blank line, a comment or anything else.
 std::string KeyOf(const std::string &line)
 {
-    std::string t = Trim(line);
+    std::string t(Trim(line));
     if (t.empty() || t[0] == '#' || t[0] == ';' || t[0] == '[')
         return "";
     size_t equals = t.find('=');
-    return equals == std::string::npos ? "" : Trim(t.substr(0, equals));
+    return equals == std::string::npos ? "" : std::string(Trim(t.substr(0, equals)));
 }
 
 // The value after '=': quoted, or up to a comment. False with the reason when it is malformed.
 bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
 {
-    std::string t = Trim(raw);
+    std::string t(Trim(raw));
     if (t.empty() || t[0] != '"') {
         for (size_t i = 1; i < t.size(); i++)
             if ((t[i] == '#' || t[i] == ';') && IsBlank(t[i - 1])) {
@@ -108,7 +91,7 @@ bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
         *reason = "the closing quote is missing";
         return false;
     }
-    std::string rest = Trim(t.substr(i + 1));
+    std::string rest(Trim(t.substr(i + 1)));
     if (!rest.empty() && rest[0] != '#' && rest[0] != ';') {
         *reason = Shown(rest) + " follows the closing quote";
         return false;
@@ -140,7 +123,8 @@ const SettingValue *Pick(const std::vector<SettingValue> &cli, const std::vector
     return v ? v : Find(file, key);
 }
 
-bool Fail(std::string *error, const SettingValue &v, const std::string &message)
+// Sets *error to `message` after where `v` was given; false, for the check to return.
+bool RefuseValue(std::string *error, const SettingValue &v, const std::string &message)
 {
     *error = v.where + ": " + message;
     return false;
@@ -154,7 +138,7 @@ bool Number(const SettingValue &v, int min, int max, int *out, std::string *erro
         digits = digits && c >= '0' && c <= '9';
     int n = digits ? atoi(v.value.c_str()) : -1;
     if (!digits || n < min || n > max)
-        return Fail(error, v,
+        return RefuseValue(error, v,
                     Shown(v.value) + " is not a decimal number from " + std::to_string(min) + " to " +
                         std::to_string(max));
     *out = n;
@@ -163,14 +147,14 @@ bool Number(const SettingValue &v, int min, int max, int *out, std::string *erro
 
 bool Flag(const SettingValue &v, bool *out, std::string *error)
 {
-    return ReadFlag(v.value, out) || Fail(error, v, Shown(v.value) + " is neither true nor false");
+    return ReadFlag(v.value, out) || RefuseValue(error, v, Shown(v.value) + " is neither true nor false");
 }
 
 bool Key(const SettingValue &v, const KeyLookup &keys, std::string *name, int *code, std::string *error)
 {
     int c = keys(v.value);
     if (c < 0)
-        return Fail(error, v,
+        return RefuseValue(error, v,
                     Shown(v.value) + " is not a keyboard key that gearvane can send; use a name such as "
                                      "KEY_PAGEUP or KEY_E");
     *name = v.value;
@@ -191,15 +175,66 @@ bool Map(const std::vector<SettingValue> &source, bool commandLine, Settings *s,
     if (gate) {
         char message[200];
         if (!ParseGateMap(gate->value.c_str(), &s->map, message, sizeof message))
-            return Fail(error, *gate, message);
+            return RefuseValue(error, *gate, message);
         s->mapName = gate->value;
     } else if (plate) {
         std::string name = Lower(plate->value);
         if (name != "standard" && name != "nascar")
-            return Fail(error, *plate, Shown(plate->value) + " is not a plate: standard or nascar");
+            return RefuseValue(error, *plate, Shown(plate->value) + " is not a plate: standard or nascar");
         s->map = name == "nascar" ? NascarPlate : StandardPlate;
         s->mapName = name;
     }
+    return true;
+}
+
+// A decimal number of at most `digits` digits, without sign or leading zero.
+bool Decimal(const std::string &s, size_t digits, unsigned *n)
+{
+    if (s.empty() || s.size() > digits || (s[0] == '0' && s.size() > 1))
+        return false;
+    *n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+        *n = *n * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+// "[ADDRESS:]PORT", ADDRESS a dotted IPv4 address; "off" or nothing turns telemetry off.
+bool Telemetry(const SettingValue &v, Settings *s, std::string *error)
+{
+    std::string value = Lower(v.value);
+    if (value.empty() || value == "off") {
+        s->telemetryPort = 0;
+        return true;
+    }
+    const std::string usage =
+        " is neither a port from 1 to 65535 nor ADDRESS:PORT with an IPv4 address, as in 127.0.0.1:5300";
+    size_t colon = value.rfind(':');
+    if (colon != std::string::npos && value.find(':') != colon)
+        return RefuseValue(error, v, Shown(v.value) + " is an IPv6 address: the games send to IPv4 addresses");
+    unsigned port;
+    if (!Decimal(value.substr(colon + 1), 5, &port) || port < 1 || port > 65535)
+        return RefuseValue(error, v, Shown(v.value) + usage);
+    uint32_t ip = 0x7f000001;
+    if (colon != std::string::npos) {
+        std::string address = value.substr(0, colon);
+        ip = 0;
+        size_t start = 0;
+        for (int part = 0; part < 4; part++) {
+            size_t end = part < 3 ? address.find('.', start) : address.size();
+            unsigned n;
+            if (end == std::string::npos || !Decimal(address.substr(start, end - start), 3, &n) || n > 255)
+                return RefuseValue(error, v, Shown(v.value) + usage);
+            ip = ip << 8 | n;
+            start = end + 1;
+        }
+    }
+    s->telemetryIp = ip;
+    s->telemetryAddress = std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." +
+                          std::to_string(ip >> 8 & 255) + "." + std::to_string(ip & 255);
+    s->telemetryPort = static_cast<int>(port);
     return true;
 }
 
@@ -235,7 +270,9 @@ bool ReadFlag(const std::string &text, bool *on)
     return true;
 }
 
-const char SettingKeyList[] = "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet";
+const char SettingKeyList[] =
+    "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, telemetry, telemetry-wait-ms, "
+    "output";
 
 bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
                     std::string *error)
@@ -246,7 +283,7 @@ bool ReadConfigText(const std::string &text, const std::string &name, std::vecto
     std::vector<int> lineOf;
     for (size_t i = 0; i < lines.size(); i++) {
         std::string at = name + ":" + std::to_string(i + 1) + ": ";
-        std::string line = Trim(lines[i]);
+        std::string line(Trim(lines[i]));
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (HasControl(line)) {
@@ -262,7 +299,7 @@ bool ReadConfigText(const std::string &text, const std::string &name, std::vecto
             *error = at + Shown(line) + " is not of the form key = value";
             return false;
         }
-        std::string key = Trim(line.substr(0, equals));
+        std::string key(Trim(line.substr(0, equals)));
         if (!IsKey(key)) {
             *error = at + Shown(key) + " is not a setting; the settings are " + SettingKeyList;
             return false;
@@ -302,6 +339,16 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
         return false;
     if ((v = Pick(cli, file, "gap-ms")) && !Number(*v, 0, 1000, &s.gapMs, error))
         return false;
+    if ((v = Pick(cli, file, "telemetry")) && !Telemetry(*v, &s, error))
+        return false;
+    if ((v = Pick(cli, file, "telemetry-wait-ms")) && !Number(*v, 50, 2000, &s.telemetryWaitMs, error))
+        return false;
+    if ((v = Pick(cli, file, "output"))) {
+        std::string output = Lower(v->value);
+        if (output != "keyboard" && output != "shifter")
+            return RefuseValue(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
+        s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
+    }
     // The file's map is checked even when the command line's replaces it: it is still wrong.
     if (!Map(file, false, &s, error))
         return false;
@@ -315,7 +362,7 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
         !Key(downGiven ? *downGiven : down, keys, &s.downKey, &s.downCode, error))
         return false;
     if (s.upCode == s.downCode)
-        return Fail(error, downGiven ? *downGiven : *upGiven,
+        return RefuseValue(error, downGiven ? *downGiven : *upGiven,
                     s.downKey + " is the up key too: the up and down keys must be different keys");
     *settings = s;
     return true;
@@ -356,9 +403,19 @@ std::string RewriteConfig(const std::string &text, const std::vector<std::pair<s
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map)
+TapTiming TimingOf(const Settings &s, int64_t perMs)
+{
+    TapTiming timing = {s.holdMs * perMs, s.gapMs * perMs};
+    if (s.telemetryPort) {
+        timing.wait = s.telemetryWaitMs * perMs;
+        timing.fresh = TELEMETRY_FRESH_MS * perMs;
+    }
+    return timing;
+}
+
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map)
 {
     char text[200];
     FormatGateMap(map, text, sizeof text);
-    return {{"device", deviceName}, {"gate", text}};
+    return {{"device", device}, {"gate", text}};
 }

@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "../core/gate.h"
+#include "../core/tapper.h"
 
 enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
+
+// Where the shifts go: the shift keys on a keyboard, or buttons 1 and 2 of a game controller.
+enum Output { OUTPUT_KEYBOARD, OUTPUT_SHIFTER };
 
 struct Settings {
     Mode mode = MODE_RUN;
@@ -22,8 +26,14 @@ struct Settings {
     int maxGear = 6;
     std::string upKey = "KEY_PAGEUP", downKey = "KEY_PAGEDOWN";
     int upCode = 0, downCode = 0;  // as the front end's KeyLookup gave them
+    Output output = OUTPUT_KEYBOARD;
     int holdMs = 40, gapMs = 40;
     bool quiet = false;
+    // The game's telemetry: UDP on telemetryAddress:telemetryPort, off when the port is 0.
+    std::string telemetryAddress = "127.0.0.1";  // dotted IPv4; 0.0.0.0 takes packets from other hosts too
+    uint32_t telemetryIp = 0x7f000001;           // the same in host byte order
+    int telemetryPort = 0;
+    int telemetryWaitMs = TELEMETRY_WAIT_MS;
     std::string config;  // the config file read, empty if none
 };
 
@@ -66,13 +76,17 @@ using KeyLookup = std::function<int(const std::string &name)>;
 bool JoinSettings(const std::vector<SettingValue> &commandLine, const std::vector<SettingValue> &file,
                   const KeyLookup &keys, Settings *settings, std::string *error);
 
+// The scheduler's timing from the settings, in units of `perMs` a millisecond: the game's
+// reports count only when telemetry is on.
+TapTiming TimingOf(const Settings &settings, int64_t perMs);
+
 // The config text with the given keys set: each key's first line is replaced where it is,
 // its other lines dropped, and a key without one is added at the end. Setting gate drops
 // plate and vice versa. Comments, other lines and the text's line ends (LF or CRLF) stay.
 std::string RewriteConfig(const std::string &text, const std::vector<std::pair<std::string, std::string>> &set);
 
-// What learning a lever gives: its name for `device` and the map for `gate`, ready for
-// RewriteConfig.
-std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &deviceName, const GateMap &map);
+// What learning a lever gives: what identifies it (a name or a link) for `device` and the
+// map for `gate`, ready for RewriteConfig.
+std::vector<std::pair<std::string, std::string>> LearnedSettings(const std::string &device, const GateMap &map);
 
 #endif

@@ -91,6 +91,13 @@ Decoded DecodeGate(const GateMap &map, const Sample &sample)
     return map.exact ? DecodeExact(map, sample) : DecodeOwnInputs(map, sample);
 }
 
+const char *GearName(int32_t gear)
+{
+    // A game may report up to 10th: more gears than a lever has.
+    static const char *const names[] = {"R", "N", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"};
+    return gear >= GEAR_REVERSE && gear <= 10 ? names[gear + 1] : "?";
+}
+
 int32_t CapGear(int32_t gear, int32_t maxGear)
 {
     return gear > maxGear ? maxGear : gear;

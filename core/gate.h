@@ -62,6 +62,10 @@ struct Decoded {
 
 Decoded DecodeGate(const GateMap &map, const Sample &sample);
 
+// A gear as status lines and gate maps write it: "R", "N", "1".."10" (a game may report
+// more gears than a lever has); "?" for any other number.
+const char *GearName(int32_t gear);
+
 // Forward gears above `maxGear` become `maxGear`; reverse and neutral stay.
 int32_t CapGear(int32_t gear, int32_t maxGear);
 

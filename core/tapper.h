@@ -1,6 +1,7 @@
 // The tap scheduler of a front end with a clock: it turns the lever's gear into key taps
-// of a set hold and gap, and says what a status line should report. Time is handed in with
-// every call, in any one unit; nothing here sleeps or reads a clock.
+// of a set hold and gap, and says what a status line should report. When the game reports
+// its gear, the taps start from that gear and wait for the game to take each one. Time is
+// handed in with every call, in any one unit; nothing here sleeps or reads a clock.
 #ifndef GEARVANE_TAPPER_H
 #define GEARVANE_TAPPER_H
 
@@ -8,9 +9,14 @@
 #include <stdint.h>
 
 struct TapTiming {
-    int64_t hold;  // key-down to key-up
-    int64_t gap;   // key-up to the next key-down
+    int64_t hold;       // key-down to key-up
+    int64_t gap;        // key-up to the next key-down
+    int64_t wait = 0;   // key-down to the game's report of the tap's gear, before the step is tapped again
+    int64_t fresh = 0;  // how long a report of the game's gear counts; 0: the game's reports are ignored
 };
+
+// How long a report of the game's gear counts, and the default wait for a tap's gear.
+enum { TELEMETRY_FRESH_MS = 500, TELEMETRY_WAIT_MS = 500 };
 
 enum TapPhase { TAP_IDLE, TAP_HOLDING, TAP_GAP };
 
@@ -24,16 +30,35 @@ struct Tapper {
     int64_t due;        // when the current phase ends
     bool resetHeld;     // the reset input as last seen
     bool resetPending;  // a reset seen during a tap, to take effect once the tap has ended
+    int32_t pending;    // the gear it says the game is in
     bool underway;      // a change that a status line named has not ended yet
     int32_t named;      // the gear that line named
+    int32_t lever;      // the lever's gear as last seen, GEAR_NONE in neutral
+    bool stalled;       // no taps until the lever engages a gear: the game did not follow, or shifted itself
+
+    // The game's reports of its gear.
+    bool fresh;          // a report came less than timing.fresh ago: the game's gear is known
+    int64_t freshUntil;
+    int32_t game;        // the gear last reported
+    int32_t from;        // the game's gear when the taps since went down
+    int32_t sent;        // taps sent since, all in `direction`, that the game may still take
+    bool awaiting;       // the last tap's gear is not reported yet
+    int32_t tries;       // taps of the step under way
+    int64_t waitUntil;   // when that step is tapped again
 };
 
 // What a call means for the status lines (see FormatNews).
 struct TapNews {
-    bool reset;   // the reset was pressed: the game is taken to be in neutral
-    bool change;  // a change begins, from gear `from` to gear `to`
-    bool ended;   // the change under way ended in gear `from`, not in `to`, the gear its line named
-    int32_t from, to;
+    bool reset;     // the reset was pressed: the game is taken to be in neutral, or `reported` it is in `game`
+    bool set;       // the user said the game is in `game`; or `reported`: said `to`, but the game reports `game`
+    bool change;    // a change begins, from gear `from` to gear `to`; `reported`: the game reports `from`
+    bool ended;     // the change under way ended in gear `from`, not in `to`, the gear its line named
+    bool stopped;   // the change to `to` stopped: the game stays in `game` however often it is tapped
+    bool shifted;   // the game shifted to `game` by itself
+    bool lost;      // the game's reports stopped; taps are counted from `game`
+    bool heard;     // the game reports `game`, for the first time or after they stopped
+    bool reported;
+    int32_t from, to, game;
 };
 
 // What the front end sends now, in this order: a key-up, then a key-down. Each is a
@@ -59,6 +84,20 @@ TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset);
 // To be called at TapperDue(); an early call does nothing.
 TapActions TapperTimer(Tapper *t, int64_t now);
 
+// The game reports at `now` that it is in `gear` (-1 reverse, 0 neutral, 1.. forward): a
+// packet with a gear while the race is on. For timing.fresh after it, changes start from
+// the game's gear; each tap waits for the game to report the tap's gear, and its step is
+// tapped again at most twice if that does not come within timing.wait of the key-down. A
+// gear the game takes without a tap is the new start and is never tapped back: no taps go
+// until the lever engages a gear. Does nothing when timing.fresh is 0.
+TapActions TapperReading(Tapper *t, int64_t now, int32_t gear);
+
+// The user says that the game is in `gear` now. Without a fresh report of the game's own,
+// it is taken as a reset takes neutral: the change under way stops (once its tap has
+// ended), and the taps go from `gear` to the lever's gear if one is engaged. A fresh report
+// wins, and nothing changes.
+TapActions TapperSetGear(Tapper *t, int64_t now, int32_t gear);
+
 // The lever is gone or the program ends: a key that is down is released now and its tap
 // counts (the game saw its down and its up), and no further taps are sent until the lever
 // engages a gear again.
@@ -79,18 +118,26 @@ struct TapSent {
 // tried at `sent.retry`.
 void TapperDone(Tapper *t, const TapActions &asked, const TapSent &sent);
 
-// When TapperTimer must be called next, or -1 when nothing is due.
+// When TapperTimer must be called next, or -1 when nothing is due. While the game's reports
+// are fresh this includes the moment they go stale, once; at rest without them it is -1.
 int64_t TapperDue(const Tapper *t);
 
-// The gear the game will be in once the tap under way has ended.
+// The gear the game will be in once the tap under way has ended: the game's report when it
+// is fresh and no tap is under way, else the count.
 int32_t TapperLanding(const Tapper *t);
+
+// Whether the game's report of its gear is fresh: TapperLanding is the game's word.
+bool TapperReporting(const Tapper *t);
 
 // Whether a key is down or taps are still to come.
 bool TapperBusy(const Tapper *t);
 
 // The status lines of `news`, each ending in a newline, written into `text` (`size` bytes,
 // always terminated): "reset: the game is taken to be in neutral", "N -> 7: 7 x KEY_PAGEUP"
-// with the names of the keys, "the change to 4 ended in N". Returns the length written.
+// with the names of the keys, "3 -> 4: 1 x KEY_PAGEUP (the game reports 3rd)", "the change
+// to 4 ended in N", "the change to 6 stopped: the game stays in 5th", "the game shifted to
+// neutral by itself", and when the game's reports stop and come back. Returns the length
+// written.
 size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size);
 
 #endif

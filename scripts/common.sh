@@ -30,6 +30,8 @@ project_version() {
 BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev python3)
 LINUX_PACKAGES=(libevdev-dev libcli11-dev dpkg-dev file)
 WIN32_PACKAGES=(g++-mingw-w64-i686)
+# gearvane-gui, the Qt 6 window; gearvane itself builds without it.
+GUI_PACKAGES=(qt6-base-dev)
 WINE_PACKAGES=(wine wine32:i386 fonts-wine xvfb xauth imagemagick)
 
 # Starts Xvfb on a free display and a fresh 32-bit Wine prefix in a temporary folder;

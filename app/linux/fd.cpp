@@ -1,4 +1,4 @@
-// The clock and the timers.
+// Time on CLOCK_MONOTONIC, and the timerfd that wakes the loop when a tap is due.
 #include "fd.h"
 
 #include <sys/timerfd.h>

@@ -1,4 +1,4 @@
-// The lever finder.
+// Waiting for the lever, and claiming it when it comes.
 #include "finder.h"
 
 #include <errno.h>
@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/inotify.h>
 
+#include "lever_search.h"
 #include "say.h"
 
 namespace {
@@ -24,8 +25,8 @@ bool IsPath(const std::string &device)
 
 bool LeverFinder::Open(std::string *error)
 {
-    watch = Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (watch.Get() < 0 || !retry.Open()) {
+    hotplug = Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (hotplug.Get() < 0 || !retry.Open()) {
         *error = std::string("cannot watch for the lever: ") + strerror(errno);
         return false;
     }
@@ -35,7 +36,7 @@ bool LeverFinder::Open(std::string *error)
 // False, with `error`, when a folder that exists cannot be watched.
 bool LeverFinder::WatchFolder(const std::string &folder, uint32_t mask)
 {
-    if (inotify_add_watch(watch.Get(), folder.c_str(), mask | IN_MASK_ADD) >= 0 || errno == ENOENT ||
+    if (inotify_add_watch(hotplug.Get(), folder.c_str(), mask | IN_MASK_ADD) >= 0 || errno == ENOENT ||
         errno == ENOTDIR)
         return true;
     error = "cannot watch " + folder + ": " + strerror(errno);
@@ -48,7 +49,7 @@ bool LeverFinder::WatchFolder(const std::string &folder, uint32_t mask)
 bool LeverFinder::AddWatches()
 {
     const uint32_t nodes = IN_CREATE | IN_ATTRIB | IN_MOVED_TO, entries = IN_CREATE | IN_MOVED_TO;
-    if (inotify_add_watch(watch.Get(), "/dev/input", nodes | IN_MASK_ADD) < 0) {
+    if (inotify_add_watch(hotplug.Get(), "/dev/input", nodes | IN_MASK_ADD) < 0) {
         if (errno != ENOENT) {
             error = std::string("cannot watch /dev/input: ") + strerror(errno);
             return false;
@@ -73,52 +74,35 @@ bool LeverFinder::AddWatches()
     return true;
 }
 
-LeverFinder::Outcome LeverFinder::Look(bool first)
+LeverFinder::Outcome LeverFinder::Start()
 {
-    if (!AddWatches())
-        return FAILED;
-    return Scan(first);
+    return AddWatches() ? SearchAndClaim(true) : FAILED;
 }
 
-LeverFinder::Outcome LeverFinder::Scan(bool first)
+// The best match that is free to drive, claimed.
+LeverFinder::Outcome LeverFinder::SearchAndClaim(bool atStart)
 {
-    unreadable.clear();
-    const std::string &want = lostName.empty() ? device : lostName;
-    for (const std::string &node : lostName.empty() ? CandidateNodes(device) : EventNodes()) {
-        if (node == ownNode)
-            continue;
-        Lever found;
-        int rc = OpenLever(node, &found);
-        std::string name;
-        if ((rc == EACCES || rc == EPERM) && first && IsPath(want)) {
-            error = "cannot read " + node + ": " + strerror(rc) +
-                    ". Add yourself to the 'input' group (then log in again), or give the node to your user "
-                    "with a udev rule";
-            return FAILED;
-        }
-        if (rc != 0 && rc != ENOENT && rc != EACCES && rc != EPERM && first && IsPath(want)) {
-            error = node + " is not an input event node (" + strerror(rc) + "); see gearvane --list-devices";
-            return FAILED;
-        }
-        if ((rc == EACCES || rc == EPERM) && MayBeNamedLever(node, want, &name))
-            unreadable.push_back(node + " (" + name + ")");
-        if (rc != 0)
-            continue;
-        if (!(lostName.empty() ? IsNamedLever(found, device) : found.name == lostName))
-            continue;
-        Outcome outcome = Take(found, first);
+    bool byName = !lostName.empty();
+    LeverSearch found = SearchLevers(byName ? lostName : device, byName ? MATCH_EXACT : MATCH_NAMED);
+    unreadable = std::move(found.unreadable);
+    if (atStart && found.pathError) {
+        error = PathRefusal(device, found.pathError);
+        return FAILED;
+    }
+    for (Lever &candidate : found.levers) {
+        Outcome outcome = Claim(candidate, atStart);
         if (outcome != NO_CHANGE)
             return outcome;
     }
     return NO_CHANGE;
 }
 
-LeverFinder::Outcome LeverFinder::Take(Lever &found, bool first)
+LeverFinder::Outcome LeverFinder::Claim(Lever &found, bool atStart)
 {
     int holder, rc = LockLever(found, &holder);
     // Later, a device that another gearvane drives is someone else's lever of the same
     // name: this one waits on for its own.
-    if (rc == EWOULDBLOCK && !first)
+    if (rc == EWOULDBLOCK && !atStart)
         return NO_CHANGE;
     if (rc == EWOULDBLOCK) {
         error = found.path + " (" + found.name + ") is already driven by " +
@@ -129,8 +113,8 @@ LeverFinder::Outcome LeverFinder::Take(Lever &found, bool first)
         error = "cannot lock " + found.path + ": " + strerror(rc);
         return FAILED;
     }
-    if (grab && libevdev_grab(found.dev, LIBEVDEV_GRAB) < 0)
-        Fail("cannot grab %s; the game sees the lever too", found.path.c_str());
+    if (grab && libevdev_grab(found.dev.get(), LIBEVDEV_GRAB) < 0)
+        PrintError("cannot grab %s; the game sees the lever too", found.path.c_str());
     lever = std::move(found);
     lostName.clear();
     retriesLeft = 0;
@@ -138,11 +122,11 @@ LeverFinder::Outcome LeverFinder::Take(Lever &found, bool first)
     return FOUND;
 }
 
-LeverFinder::Outcome LeverFinder::OnWatch(int64_t now)
+LeverFinder::Outcome LeverFinder::OnHotplug(int64_t now)
 {
     alignas(inotify_event) char buffer[4096];
     ssize_t n;
-    while ((n = read(watch.Get(), buffer, sizeof buffer)) > 0) {
+    while ((n = read(hotplug.Get(), buffer, sizeof buffer)) > 0) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
         error = std::string("cannot watch for the lever: ") + strerror(errno);
@@ -150,7 +134,8 @@ LeverFinder::Outcome LeverFinder::OnWatch(int64_t now)
     }
     if (Attached())
         return NO_CHANGE;
-    Outcome outcome = Look(false);
+    // A folder or link of a --device path may have just appeared: watch it too.
+    Outcome outcome = AddWatches() ? SearchAndClaim(false) : FAILED;
     if (outcome == NO_CHANGE) {
         // A new node may not be readable yet: udev sets its permissions a moment later.
         retriesLeft = RETRIES;
@@ -164,18 +149,17 @@ LeverFinder::Outcome LeverFinder::OnRetry(int64_t now)
     retry.Drain();
     if (Attached())
         return NO_CHANGE;
-    Outcome outcome = Scan(false);
+    Outcome outcome = SearchAndClaim(false);
     if (outcome == NO_CHANGE && --retriesLeft > 0)
         retry.ArmAt(now + RETRY_US);
     return outcome;
 }
 
-void LeverFinder::Lost()
+LeverFinder::Outcome LeverFinder::OnLost()
 {
-    // A lever named by a link (by-id, by-path, a udev rule's) is waited for there: another
-    // device may have the same name. Otherwise by its name, as a replugged node may get
-    // another number.
-    if (!IsPath(device) || device.rfind("/dev/input/event", 0) == 0)
+    // A lever named by a link is waited for there: another device may have the same name.
+    if (!IsDeviceLink(device))
         lostName = lever.name;
-    CloseLever(&lever);
+    lever = Lever();
+    return AddWatches() ? SearchAndClaim(false) : FAILED;
 }

@@ -1,5 +1,6 @@
-// Finding the lever and waiting for it: the event nodes, hotplug through inotify, retries
-// while udev sets a new node's permissions, and the folders and links of a --device path.
+// Waiting for the lever: hotplug through inotify on /dev/input and on the folders and links
+// of a --device path, retries while udev sets a new node's permissions, and the lock that
+// keeps a lever to one gearvane.
 #ifndef GEARVANE_FINDER_H
 #define GEARVANE_FINDER_H
 
@@ -20,35 +21,34 @@ public:
 
     // Makes its inotify instance and its retry timer; false, with *error, if it cannot.
     bool Open(std::string *error);
-    int WatchFd() const { return watch.Get(); }  // readable: call OnWatch
-    int RetryFd() const { return retry.Get(); }  // readable: call OnRetry
+    int HotplugFd() const { return hotplug.Get(); }  // readable: call OnHotplug
+    int RetryFd() const { return retry.Get(); }      // readable: call OnRetry
 
-    // Watches for the lever, then looks for it. At start-up (`first`) a node named by its
-    // path that may not be read fails: waiting would not change that.
-    Outcome Look(bool first);
-    Outcome OnWatch(int64_t now);
+    // Watches for the lever and looks for it, at start-up: a lever that another gearvane
+    // drives, or a --device node that cannot be read, fails, as waiting would not help.
+    Outcome Start();
+    Outcome OnHotplug(int64_t now);
     Outcome OnRetry(int64_t now);
-    // The lever went: it is closed, and waited for at the link that named it, or else by
-    // its name, as a node that comes back may have another number.
-    void Lost();
+    // The lever went: it is closed and looked for again, at the link that named it, or else
+    // by its name, as a node that comes back may have another number.
+    Outcome OnLost();
 
-    bool Attached() const { return lever.fd >= 0; }
+    bool Attached() const { return lever.IsOpen(); }
 
     Lever lever;                          // once FOUND: open, and locked for this process
-    std::string ownNode;                  // the program's own keyboard, never tried
-    std::vector<std::string> unreadable;  // after a look: "NODE (NAME)" of the nodes that may
-                                          // be the lever but cannot be read
+    std::vector<std::string> unreadable;  // after a search: "NODE (NAME)" of the nodes that
+                                          // may be the lever but cannot be read
     std::string error;                    // after FAILED: why
 
 private:
     bool AddWatches();
     bool WatchFolder(const std::string &folder, uint32_t mask);
-    Outcome Scan(bool first);
-    Outcome Take(Lever &found, bool first);
+    Outcome SearchAndClaim(bool atStart);
+    Outcome Claim(Lever &found, bool atStart);
 
     std::string device, lostName;
     bool grab;
-    Fd watch;
+    Fd hotplug;
     Timer retry;
     int retriesLeft = 0;
 };

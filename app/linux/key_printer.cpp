@@ -1,4 +1,4 @@
-// The --simulate printer.
+// The --simulate key output: a line on standard output for each key event.
 #include "key_printer.h"
 
 #include <errno.h>

@@ -9,12 +9,12 @@ class KeyPrinter final : public KeyOutput {
 public:
     KeyPrinter(const ShiftKeys &keys, int64_t start) : keys(keys), start(start) {}
 
-    bool Press(int32_t direction, int64_t now) override;
-    bool Release(int64_t now) override;
     void SetKeys(const ShiftKeys &fresh, int64_t) override { keys = fresh; }
     const ShiftKeys &Keys() const override { return keys; }
 
 private:
+    bool Press(int32_t direction, int64_t now) override;
+    bool Release(int64_t now) override;
     bool Print(int64_t now, const char *edge);
 
     ShiftKeys keys;

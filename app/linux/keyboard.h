@@ -5,8 +5,7 @@
 #include <memory>
 
 #include "key_output.h"
-
-struct libevdev_uinput;
+#include "uinput.h"
 
 class Keyboard final : public KeyOutput {
 public:
@@ -14,28 +13,22 @@ public:
     // time after `now`. Null on failure, with *error saying what failed and how to fix it.
     static std::unique_ptr<Keyboard> Create(const ShiftKeys &keys, int64_t now, std::string *error);
 
-    bool Press(int32_t direction, int64_t now) override;
-    bool Release(int64_t now) override;
     // With no key down, a keyboard with the new keys replaces this one at once; otherwise
     // at the key-up. If it cannot be made, the old keys stay.
     void SetKeys(const ShiftKeys &keys, int64_t now) override;
     const ShiftKeys &Keys() const override { return remake ? next : keys; }
-    int64_t ReadyAt() const override { return readyAt; }
-    std::string Node() const override { return node; }
 
 private:
-    // Destroys a uinput device, then closes the /dev/uinput descriptor it was made on.
-    struct Destroy {
-        void operator()(libevdev_uinput *uinput) const;
-    };
-    using Device = std::unique_ptr<libevdev_uinput, Destroy>;
+    bool Press(int32_t direction, int64_t now) override;
+    bool Release(int64_t now) override;
+    // The desktop is given time to open a new keyboard before its first key.
+    int64_t ReadyAt() const override { return readyAt; }
 
-    static bool MakeDevice(const ShiftKeys &keys, Device *device, std::string *error);
+    static Uinput MakeDevice(const ShiftKeys &keys, std::string *error);
     void Remake(int64_t now);
     bool Write(unsigned type, unsigned code, int value);
 
-    Device device;
-    std::string node;  // the device's event node
+    Uinput device;
     ShiftKeys keys, next;
     bool remake = false;  // `next` waits for the key-up
     int down = 0;         // the code of the key that is down

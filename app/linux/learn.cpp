@@ -9,7 +9,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,24 +16,12 @@
 
 #include "../../config/gate_map.h"
 #include "../../core/learn.h"
-#include "lever.h"
+#include "lever_search.h"
 #include "options.h"
+#include "poller.h"
+#include "say.h"
 
 namespace {
-
-enum Source : uint32_t { SRC_LEVER, SRC_STDIN };
-
-bool FindLever(const Settings &s, Lever *lever)
-{
-    for (const std::string &node : CandidateNodes(s.device)) {
-        if (OpenLever(node, lever) != 0)
-            continue;
-        if (IsNamedLever(*lever, s.device))
-            return true;
-        CloseLever(lever);
-    }
-    return false;
-}
 
 bool WriteAll(int fd, const std::string &text)
 {
@@ -95,14 +82,6 @@ std::string ShellWord(const std::string &s)
     return quoted + "'";
 }
 
-bool Watch(int epoll, int fd, Source source)
-{
-    epoll_event ev = {};
-    ev.events = EPOLLIN;
-    ev.data.u32 = source;
-    return epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
 // Asks the gear that is asked now, if it was not asked already.
 void Ask(const Learning &learning, int32_t *asked)
 {
@@ -116,7 +95,7 @@ bool ReadLever(const Lever &lever, Learning *learning, int32_t *asked)
 {
     input_event event;
     int rc;
-    while ((rc = libevdev_next_event(lever.dev, LIBEVDEV_READ_FLAG_NORMAL, &event)) >= 0 || rc == -EINTR) {
+    while ((rc = libevdev_next_event(lever.dev.get(), LIBEVDEV_READ_FLAG_NORMAL, &event)) >= 0 || rc == -EINTR) {
         if (rc != LIBEVDEV_READ_STATUS_SUCCESS || event.type != EV_SYN || event.code != SYN_REPORT)
             continue;
         int32_t taken;
@@ -130,14 +109,12 @@ bool ReadLever(const Lever &lever, Learning *learning, int32_t *asked)
 // Runs the questions. Returns 0, or 1 after a failure, which it has reported.
 int Question(const Lever &lever, Learning *learning)
 {
-    int epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (epoll < 0 || !Watch(epoll, lever.fd, SRC_LEVER)) {
-        fprintf(stderr, "gearvane: cannot watch the lever: %s\n", strerror(errno));
-        if (epoll >= 0)
-            close(epoll);
+    Poller poller;
+    if (!poller.Open() || !poller.Watch(lever.fd.Get(), SRC_LEVER)) {
+        PrintError("cannot watch the lever: %s", strerror(errno));
         return 1;
     }
-    bool typing = Watch(epoll, STDIN_FILENO, SRC_STDIN);
+    bool typing = poller.Watch(STDIN_FILENO, SRC_STDIN);
     bool ended = false;  // no more input: the questions left once its Enters are used are skipped
     int enters = 0, status = 0;
     int32_t asked = GEAR_NONE;
@@ -162,15 +139,15 @@ int Question(const Lever &lever, Learning *learning)
             LearnEnd(learning);
             break;
         }
-        epoll_event e;
-        int n = epoll_wait(epoll, &e, 1, -1);
-        if (n < 0 && errno != EINTR) {
-            fprintf(stderr, "gearvane: epoll_wait: %s\n", strerror(errno));
+        Ready e;
+        int n = poller.Wait(&e, 1, -1);
+        if (n < 0) {
+            PrintError("epoll_wait: %s", strerror(errno));
             status = 1;
         }
         if (n < 1 || status)
             continue;
-        if (e.data.u32 == SRC_STDIN && typing) {
+        if (e.source == SRC_STDIN && typing) {
             char buffer[256];
             ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
             for (ssize_t i = 0; i < got; i++)
@@ -178,14 +155,13 @@ int Question(const Lever &lever, Learning *learning)
             if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
                 ended = true;
                 typing = false;
-                epoll_ctl(epoll, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
+                poller.Unwatch(STDIN_FILENO);
             }
-        } else if (e.data.u32 == SRC_LEVER && !ReadLever(lever, learning, &asked)) {
-            fprintf(stderr, "gearvane: the lever is gone\n");
+        } else if (e.source == SRC_LEVER && !ReadLever(lever, learning, &asked)) {
+            PrintError("the lever is gone");
             status = 1;
         }
     }
-    close(epoll);
     return status;
 }
 
@@ -193,38 +169,45 @@ int Question(const Lever &lever, Learning *learning)
 
 int Learn(const Settings &s)
 {
-    Lever lever;
-    if (!FindLever(s, &lever)) {
-        fprintf(stderr, "gearvane: no lever found: plug it in, or name it with --device (see --list-devices)\n");
+    LeverSearch found = SearchLevers(s.device, MATCH_NAMED);
+    if (found.levers.empty()) {
+        if (found.pathError)
+            PrintError("%s", PathRefusal(s.device, found.pathError).c_str());
+        else if (!found.unreadable.empty())
+            PrintError("no lever found: cannot read %s: %s", found.unreadable[0].c_str(), ReadAdvice);
+        else
+            PrintError("no lever found: plug it in, or name it with --device (see --list-devices)");
         return 1;
     }
+    Lever lever = std::move(found.levers[0]);
+    found.levers.clear();
     // A lever that another program grabbed (a gearvane --grab) sends nothing: say so rather than wait.
-    if (libevdev_grab(lever.dev, LIBEVDEV_GRAB) < 0) {
-        fprintf(stderr, "gearvane: %s (%s) is grabbed by another program (a gearvane --grab?); stop it to learn\n",
-                lever.path.c_str(), lever.name.c_str());
+    if (libevdev_grab(lever.dev.get(), LIBEVDEV_GRAB) < 0) {
+        PrintError("%s (%s) is grabbed by another program (a gearvane --grab?); stop it to learn", lever.path.c_str(),
+                   lever.name.c_str());
         return 1;
     }
-    libevdev_grab(lever.dev, LIBEVDEV_UNGRAB);
+    libevdev_grab(lever.dev.get(), LIBEVDEV_UNGRAB);
     fprintf(stderr, "Learning the gates of %s (%s). Answer each question by moving the lever.\n", lever.path.c_str(),
             lever.name.c_str());
     Learning learning;
     LearnStart(&learning, ReadSample(lever));
     int status = Question(lever, &learning);
-    std::string name = lever.name;
-    CloseLever(&lever);
+    std::string identifier = LeverIdentifier(lever, s.device);
+    lever = Lever();
     if (status)
         return status;
     if (learning.map.count == 0) {
-        fprintf(stderr, "gearvane: no gear learned\n");
+        PrintError("no gear learned");
         return 1;
     }
-    auto learned = LearnedSettings(name, learning.map);
-    printf("--device %s --gate %s\n", ShellWord(name).c_str(), learned[1].second.c_str());
+    auto learned = LearnedSettings(identifier, learning.map);
+    printf("--device %s --gate %s\n", ShellWord(identifier).c_str(), learned[1].second.c_str());
     fflush(stdout);
     if (!s.config.empty()) {
         std::string error;
         if (!WriteConfig(s.config, learned, &error)) {
-            fprintf(stderr, "gearvane: cannot write the config file: %s\n", error.c_str());
+            PrintError("cannot write the config file: %s", error.c_str());
             return 1;
         }
         fprintf(stderr, "written to %s\n", s.config.c_str());

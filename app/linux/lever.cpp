@@ -1,67 +1,16 @@
-// Event nodes and levers, through libevdev.
+// Opening an event node, reading its state and locking it, through libevdev.
 #include "lever.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <libevdev/libevdev.h>
 #include <linux/input.h>
-#include <stdlib.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <fstream>
-#include <utility>
-
-Lever &Lever::operator=(Lever &&other) noexcept
-{
-    if (this != &other) {
-        CloseLever(this);
-        fd = std::exchange(other.fd, -1);
-        dev = std::exchange(other.dev, nullptr);
-        path = std::move(other.path);
-        name = std::move(other.name);
-        vendor = other.vendor;
-        product = other.product;
-        numbers = other.numbers;
-        keys = std::move(other.keys);
-        hasHat = other.hasHat;
-    }
-    return *this;
-}
-
-Lever::~Lever()
-{
-    CloseLever(this);
-}
-
-std::vector<std::string> EventNodes()
-{
-    std::vector<std::pair<long, std::string>> found;
-    if (DIR *dir = opendir("/dev/input")) {
-        while (dirent *entry = readdir(dir)) {
-            char *end;
-            if (strncmp(entry->d_name, "event", 5) != 0)
-                continue;
-            long n = strtol(entry->d_name + 5, &end, 10);
-            if (*end == '\0' && end != entry->d_name + 5)
-                found.push_back({n, std::string("/dev/input/") + entry->d_name});
-        }
-        closedir(dir);
-    }
-    std::sort(found.begin(), found.end());
-    std::vector<std::string> nodes;
-    for (auto &f : found)
-        nodes.push_back(f.second);
-    return nodes;
-}
 
 int OpenLever(const std::string &path, Lever *lever)
 {
@@ -82,14 +31,14 @@ int OpenLever(const std::string &path, Lever *lever)
         close(fd);
         return -rc;
     }
-    lever->fd = fd;
-    lever->dev = dev;
+    *lever = Lever();
+    lever->fd = Fd(fd);
+    lever->dev.reset(dev);
     lever->path = path;
     lever->name = libevdev_get_name(dev) ? libevdev_get_name(dev) : "";
     lever->vendor = libevdev_get_id_vendor(dev);
     lever->product = libevdev_get_id_product(dev);
     NumberButtons([dev](int code) { return libevdev_has_event_code(dev, EV_KEY, code) == 1; }, &lever->numbers);
-    lever->keys.clear();
     for (int code = 0; code < KEY_CNT; code++)
         if (lever->numbers.of[code])
             lever->keys.push_back(code);
@@ -97,52 +46,7 @@ int OpenLever(const std::string &path, Lever *lever)
     return 0;
 }
 
-void CloseLever(Lever *lever)
-{
-    if (lever->dev)
-        libevdev_free(lever->dev);
-    if (lever->fd >= 0)
-        close(lever->fd);
-    lever->dev = nullptr;
-    lever->fd = -1;
-}
-
-std::vector<std::string> CandidateNodes(const std::string &device)
-{
-    struct stat st;
-    if (device.empty() || device[0] != '/')
-        return EventNodes();
-    if (stat(device.c_str(), &st) != 0)
-        return {};
-    return {device};
-}
-
 namespace {
-
-// Whether a device is the lever `device` names, from what it has (see IsNamedLever).
-bool Matches(const std::string &name, bool leverButton, bool anyKey, bool hat, const std::string &device)
-{
-    if (device.empty())
-        return leverButton || hat;
-    if (!hat && !anyKey)
-        return false;
-    if (device[0] == '/')
-        return true;
-    auto lower = [](std::string text) {
-        for (auto &c : text)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    return lower(name).find(lower(device)) != std::string::npos;
-}
-
-// The first line of a sysfs file, empty when there is none.
-std::string FirstLine(const std::string &path)
-{
-    std::string text;
-    std::getline(std::ifstream(path), text);
-    return text;
-}
 
 // The pid that holds a flock on the file of `fd`, from /proc/locks; 0 if none is found.
 int LockHolder(int fd)
@@ -168,38 +72,16 @@ int LockHolder(int fd)
 
 }  // namespace
 
-bool IsNamedLever(const Lever &lever, const std::string &device)
-{
-    bool leverButton = std::any_of(lever.keys.begin(), lever.keys.end(), IsLeverButton);
-    return Matches(lever.name, leverButton, lever.numbers.count > 0, lever.hasHat, device);
-}
-
-bool MayBeNamedLever(const std::string &node, const std::string &device, std::string *name)
-{
-    std::string sys = "/sys/class/input" + node.substr(node.rfind('/')) + "/device/";
-    *name = FirstLine(sys + "name");
-    std::string keys = FirstLine(sys + "capabilities/key"), abs = FirstLine(sys + "capabilities/abs");
-    const int wordBits = 8 * sizeof(long);  // the kernel's, as this program is built for it
-    bool leverButton = false, anyKey = false;
-    for (int code = 0; code < KEY_CNT; code++)
-        if (CapabilityBit(keys.c_str(), code, wordBits)) {
-            anyKey = true;
-            leverButton = leverButton || IsLeverButton(code);
-        }
-    bool hat = CapabilityBit(abs.c_str(), ABS_HAT0X, wordBits) || CapabilityBit(abs.c_str(), ABS_HAT0Y, wordBits);
-    return Matches(*name, leverButton, anyKey, hat, device);
-}
-
 int LockLever(const Lever &lever, int *holder)
 {
     *holder = 0;
     // A holder that ends in between leaves no pid behind: then the lock is tried again.
     for (int tries = 0; tries < 3; tries++) {
-        if (flock(lever.fd, LOCK_EX | LOCK_NB) == 0)
+        if (flock(lever.fd.Get(), LOCK_EX | LOCK_NB) == 0)
             return 0;
         if (errno != EWOULDBLOCK)
             return errno;
-        if ((*holder = LockHolder(lever.fd)) > 0)
+        if ((*holder = LockHolder(lever.fd.Get())) > 0)
             break;
     }
     return EWOULDBLOCK;
@@ -209,10 +91,10 @@ Sample ReadSample(const Lever &lever)
 {
     Sample sample = {};
     for (int code : lever.keys)
-        if (libevdev_get_event_value(lever.dev, EV_KEY, code))
+        if (libevdev_get_event_value(lever.dev.get(), EV_KEY, code))
             SetButton(&sample, lever.numbers.of[code], true);
-    sample.hat = lever.hasHat ? HatAngle(libevdev_get_event_value(lever.dev, EV_ABS, ABS_HAT0X),
-                                         libevdev_get_event_value(lever.dev, EV_ABS, ABS_HAT0Y))
+    sample.hat = lever.hasHat ? HatAngle(libevdev_get_event_value(lever.dev.get(), EV_ABS, ABS_HAT0X),
+                                         libevdev_get_event_value(lever.dev.get(), EV_ABS, ABS_HAT0Y))
                               : HAT_CENTRED;
     return sample;
 }

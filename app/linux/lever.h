@@ -1,55 +1,39 @@
-// The lever: finding it among the event nodes, opening it and reading its state.
+// An open event device as gearvane reads it: its buttons numbered as SDL numbers them, its
+// hat, its state through libevdev, and the lock that keeps it to one gearvane.
 #ifndef GEARVANE_LEVER_H
 #define GEARVANE_LEVER_H
 
+#include <libevdev/libevdev.h>
+
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "../../core/gate.h"
+#include "fd.h"
 #include "lever_codes.h"
-
-struct libevdev;
 
 // An open event node and what it has. It closes itself, and moves but is not copied.
 struct Lever {
-    int fd = -1;
-    libevdev *dev = nullptr;
+    struct FreeEvdev {
+        void operator()(libevdev *dev) const { libevdev_free(dev); }
+    };
+
+    Fd fd;                                     // closed after `dev` is freed: declared first
+    std::unique_ptr<libevdev, FreeEvdev> dev;  // reads the node; freeing it leaves the fd open
     std::string path, name;
     unsigned vendor = 0, product = 0;
-    ButtonNumbers numbers;
+    ButtonNumbers numbers = {};
     std::vector<int> keys;  // the key codes it has, so that reading its state skips the rest
     bool hasHat = false;
 
-    Lever() = default;
-    Lever(Lever &&other) noexcept { *this = std::move(other); }
-    Lever &operator=(Lever &&other) noexcept;
-    Lever(const Lever &) = delete;
-    Lever &operator=(const Lever &) = delete;
-    ~Lever();
+    bool IsOpen() const { return fd.Get() >= 0; }
 };
 
-// The event nodes of /dev/input, in number order (event2 before event10).
-std::vector<std::string> EventNodes();
-
 // Opens `path` non-blocking, with kernel timestamps on CLOCK_MONOTONIC, and reads what the
-// device has. Returns 0, or an errno value (EACCES when the node may not be read).
+// device has into *lever, which it replaces. Returns 0, or an errno value (EACCES when the
+// node may not be read, ENOTTY when it is no event node).
 int OpenLever(const std::string &path, Lever *lever);
-// Closes it now rather than when it goes.
-void CloseLever(Lever *lever);
-
-// The nodes that may be the lever `device` names: that node if it is a path (and exists),
-// otherwise every event node.
-std::vector<std::string> CandidateNodes(const std::string &device);
-
-// Whether `lever` is the one `device` names: a path, any case of a part of its name, or,
-// when empty, the first device with joystick buttons or a hat. A named device needs only
-// a key or a hat, as a DIY box may look like a keyboard.
-bool IsNamedLever(const Lever &lever, const std::string &device);
-
-// The same question for an event node that cannot be opened, answered from what sysfs
-// (readable by anyone) says of it. *name gets its name, if sysfs has one.
-bool MayBeNamedLever(const std::string &node, const std::string &device, std::string *name);
 
 // Takes the lever for this process alone, for as long as it is open (flock on its node).
 // Returns 0, or an errno value: EWOULDBLOCK when another process has it, whose pid goes in

@@ -1,4 +1,4 @@
-// Lever codes.
+// Which devices can be levers, button numbering in SDL's order, sysfs bitmaps and the hat angle.
 #include "lever_codes.h"
 
 #include <stdlib.h>

@@ -1,5 +1,4 @@
 // gearvane for Linux: reads the options, then runs the daemon, --learn or --list-devices.
-#include <errno.h>
 #include <stdio.h>
 
 #include <string>
@@ -7,45 +6,33 @@
 
 #include "daemon.h"
 #include "learn.h"
-#include "lever.h"
+#include "lever_search.h"
 #include "options.h"
 #include "say.h"
 
 namespace {
 
-// The devices that can be levers, on standard output; on standard error, when there is
-// none, why that may be. Unreadable keyboards and mice are the rule on a desktop: only
-// joysticks that cannot be read are worth a word.
+// Every device that --device can name, joysticks first, on standard output; on standard
+// error, when there is none, why that may be. Unreadable keyboards and mice are the rule on
+// a desktop: only joysticks that cannot be read are worth a word.
 int ListDevices()
 {
-    int usable = 0, readable = 0;
-    std::vector<std::string> nodes = EventNodes(), unreadable;
-    for (const std::string &node : nodes) {
-        Lever lever;
-        int rc = OpenLever(node, &lever);
-        std::string name;
-        if ((rc == EACCES || rc == EPERM) && MayBeNamedLever(node, "", &name))
-            unreadable.push_back(node + " (" + name + ")");
-        if (rc != 0)
-            continue;
-        readable++;
-        if (!IsNamedLever(lever, ""))
-            continue;
-        usable++;
-        printf("%s\t%s\t%04x:%04x\t%d buttons\t%s\n", node.c_str(), lever.name.c_str(), lever.vendor,
-               lever.product, lever.numbers.count, lever.hasHat ? "hat" : "no hat");
+    LeverSearch found = SearchLevers("", MATCH_USABLE);
+    for (const Lever &lever : found.levers) {
+        bool joystick = LooksLikeJoystick(TraitsOf(lever));
+        printf("%s\t%s\t%04x:%04x\t%d buttons\t%s\t%s\n", lever.path.c_str(), lever.name.c_str(), lever.vendor,
+               lever.product, lever.numbers.count, lever.hasHat ? "hat" : "no hat",
+               joystick ? "joystick" : "not a joystick");
     }
-    for (const std::string &node : unreadable)
-        Fail("cannot read %s: add yourself to the 'input' group (then log in again), or give the node to "
-             "your user with a udev rule",
-             node.c_str());
-    if (usable == 0 && unreadable.empty()) {
-        if (nodes.empty())
-            Fail("no input devices: /dev/input has no event nodes");
+    for (const std::string &node : found.unreadable)
+        PrintError("cannot read %s: %s", node.c_str(), ReadAdvice);
+    if (found.levers.empty() && found.unreadable.empty()) {
+        if (found.nodes == 0)
+            PrintError("no input devices: /dev/input has no event nodes");
         else
-            Fail("no lever among %zu input devices (%d of them readable): none has joystick buttons or a hat. "
-                 "Plug the lever in",
-                 nodes.size(), readable);
+            PrintError("no input device that can be read has buttons, keys or a hat (%d event nodes). "
+                       "Plug the lever in",
+                       found.nodes);
     }
     return 0;
 }
@@ -61,7 +48,7 @@ int main(int argc, char **argv)
     if (status >= 0) {
         fputs(out.c_str(), stdout);
         if (!error.empty())
-            Fail("%s (see gearvane --help)", error.c_str());
+            PrintError("%s (see gearvane --help)", error.c_str());
         return status;
     }
     switch (settings.mode) {

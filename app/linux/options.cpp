@@ -50,6 +50,27 @@ const char *FileKind(mode_t mode)
                             : "not a regular file";
 }
 
+// The shifter presses its own buttons: a key given for it is a mistake, not to be ignored.
+bool ShifterHasNoKeys(const Settings &s, const std::vector<SettingValue> &cli, const std::vector<SettingValue> &file,
+                      std::string *error)
+{
+    const SettingValue *output = nullptr, *key = nullptr;
+    for (const std::vector<SettingValue> *values : {&cli, &file})
+        for (const SettingValue &v : *values) {
+            if (v.key == "output" && !output)
+                output = &v;
+            if ((v.key == "up-key" || v.key == "down-key") && !key)
+                key = &v;
+        }
+    if (s.output != OUTPUT_SHIFTER || !key)
+        return true;
+    const std::string where = output->where;  // "--output", or "FILE:LINE: output"
+    *error = key->where + ": no keys with " +
+             (where[0] == '-' ? "--output shifter" : "output = shifter (" + where.substr(0, where.rfind(':')) + ")") +
+             ": the virtual shifter presses its buttons 1 and 2 instead";
+    return false;
+}
+
 }  // namespace
 
 int KeyboardKeyCode(const std::string &name)
@@ -150,7 +171,8 @@ int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::
     }
     if (learn)
         s.config = named ? path : "";
-    if (!JoinSettings(line.settings, file, KeyboardKeyCode, &s, error))
+    if (!JoinSettings(line.settings, file, KeyboardKeyCode, &s, error) ||
+        !ShifterHasNoKeys(s, line.settings, file, error))
         return EXIT_USAGE;
     s.mode = list ? MODE_LIST_DEVICES : learn ? MODE_LEARN : simulate ? MODE_SIMULATE : MODE_RUN;
     *settings = s;

@@ -1,15 +1,44 @@
-// Messages.
+// Writing whole lines to standard error.
 #include "say.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
+#include <unistd.h>
 
-void Fail(const char *format, ...)
+namespace {
+
+enum { LINE_MAX_BYTES = 1024 };
+
+// Writes `line` (ending in a newline) in one write, again after a signal; a short write or
+// a full pipe loses the rest.
+void WriteLine(const char *line, size_t length)
 {
+    while (write(STDERR_FILENO, line, length) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+void PrintError(const char *format, ...)
+{
+    char line[LINE_MAX_BYTES + 2];
+    int n = snprintf(line, LINE_MAX_BYTES, "gearvane: ");
     va_list args;
     va_start(args, format);
-    fputs("gearvane: ", stderr);
-    vfprintf(stderr, format, args);
+    int more = vsnprintf(line + n, LINE_MAX_BYTES - n, format, args);
     va_end(args);
-    fputc('\n', stderr);
+    n = more < 0 ? n : n + more < LINE_MAX_BYTES ? n + more : LINE_MAX_BYTES - 1;
+    line[n++] = '\n';
+    WriteLine(line, n);
+}
+
+void PrintLine(const char *text)
+{
+    char line[LINE_MAX_BYTES + 2];
+    size_t n = strnlen(text, LINE_MAX_BYTES);
+    memcpy(line, text, n);
+    line[n++] = '\n';
+    WriteLine(line, n);
 }

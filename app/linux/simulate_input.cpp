@@ -1,4 +1,4 @@
-// The --simulate input.
+// Reading lever positions from standard input, a line at a time, in a bounded buffer.
 #include "simulate_input.h"
 
 #include <errno.h>
@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "../../config/text.h"
 #include "say.h"
 
 void SimulateInput::Read()
@@ -18,7 +19,7 @@ void SimulateInput::Read()
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
     if (n < 0) {
-        Fail("standard input: %s", strerror(errno));
+        PrintError("standard input: %s", strerror(errno));
         failed = true;
     }
     start = 0;
@@ -36,7 +37,7 @@ void SimulateInput::Reject(const char *why)
         snprintf(escaped, sizeof escaped, c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
         shown += escaped;
     }
-    Fail("line %ld: '%s' %s", number, shown.c_str(), why);
+    PrintError("line %ld: '%s' %s", number, shown.c_str(), why);
 }
 
 bool SimulateInput::Next(Decoded *position)
@@ -46,7 +47,7 @@ bool SimulateInput::Next(Decoded *position)
         if (length == 0 && !overlong)
             number++;
         if (c == '\n') {
-            if (Take(position))
+            if (EndLine(position))
                 return true;
         } else if (overlong) {
         } else if (length < MAX_LINE) {
@@ -55,26 +56,20 @@ bool SimulateInput::Next(Decoded *position)
             // Said at once: the line may never end, as from /dev/zero.
             overlong = true;
             rejected++;
-            Fail("line %ld: longer than %d bytes; not a lever position", number, MAX_LINE);
+            PrintError("line %ld: longer than %d bytes; not a lever position", number, MAX_LINE);
         }
     }
     // The last line may have no newline.
-    return ended && Take(position);
+    return ended && EndLine(position);
 }
 
 // Ends the line under way: true when it was a position. A blank line is no position, and no
 // mistake either.
-bool SimulateInput::Take(Decoded *position)
+bool SimulateInput::EndLine(Decoded *position)
 {
     bool refused = overlong;
     overlong = false;
-    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    size_t from = 0, to = length;
-    while (from < to && space(line[from]))
-        from++;
-    while (to > from && space(line[to - 1]))
-        to--;
-    std::string text(line + from, to - from);
+    std::string_view text = Trim({line, length}, " \t\r");
     Decoded d = {GEAR_NONE, false};
     bool ok = true;
     if (text.size() == 1 && text[0] >= '1' && text[0] <= '7')

@@ -23,7 +23,7 @@ public:
     const Decoded &Last() const { return last; }  // the last position, neutral at first
 
 private:
-    bool Take(Decoded *position);
+    bool EndLine(Decoded *position);
     void Reject(const char *why);
 
     char buffer[4096];

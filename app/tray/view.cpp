@@ -137,8 +137,7 @@ void ShowLeverName(HWND window, const std::wstring &name)
 
 void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear)
 {
-    const wchar_t *big = !lever ? L"-" : leverGear == GEAR_REVERSE ? L"R" : leverGear == GEAR_NONE ? L"N" : nullptr;
-    SetDlgItemTextW(window, IDC_LEVER_GEAR, big ? big : std::to_wstring(leverGear).c_str());
+    SetDlgItemTextW(window, IDC_LEVER_GEAR, lever ? Wide(GearName(leverGear)).c_str() : L"-");
     SetDlgItemTextW(window, IDC_GAME_GEAR, (L"the game is in " + GearText(gameGear)).c_str());
 }
 

@@ -122,13 +122,6 @@ def compare(title, expected, actual):
     return False
 
 
-def as_c_string(text):
-    out = []
-    for ch in text:
-        out.append({"\n": "\\n", "\r": "\\r", "\t": "\\t", '"': '\\"', "\\": "\\\\"}.get(ch, ch))
-    return '"' + "".join(out) + '"'
-
-
 def percentile(values, q):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(q * (len(ordered) - 1))))]

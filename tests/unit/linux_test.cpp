@@ -1,10 +1,14 @@
 // gearvane for Linux: button numbering, the hat, and the keys that may be sent.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
-#include "app/linux/lever.h"
+#include "app/linux/lever_search.h"
 #include "app/linux/lever_codes.h"
 #include "app/linux/options.h"
 
@@ -35,33 +39,68 @@ TEST(ButtonNumbers, LeverButtonsAreJoystickGamepadAndTriggerHappyCodes)
 }
 
 // Which device --device names: with a wheel, a shifter and a keyboard plugged in, a wrong
-// answer drives the wrong device or none.
-TEST(Device, NamedByAnyPartOfItsNameElseTheFirstJoystick)
+// answer drives the wrong device or none. A whole name beats a part of one, and gearvane's
+// own devices, and another gearvane's, are never taken, even when asked for.
+TEST(Device, MatchedByWholeNameThenPartElseTheFirstJoystickNeverOurOwn)
 {
+    const DeviceTraits lever = {"Scripted Lever", true, true, false}, hatOnly = {"Hat Only", false, false, true},
+                       keyboard = {"AT Keyboard", false, true, false}, leds = {"Shift Box LEDs", false, false, false},
+                       shifter = {"Shifter", true, true, false}, shifterPro = {"Shifter Pro", true, true, true},
+                       box = {"DIY Shift Box", false, true, false},
+                       ownKeyboard = {"gearvane virtual keyboard", false, true, false},
+                       ownShifter = {"gearvane virtual shifter", true, true, true};
     const struct {
-        const char *name;
-        std::vector<int> keys;
-        bool hat;
-        const char *device;
-        bool named;
+        const DeviceTraits &device;
+        const char *wanted;
+        Match match;
     } cases[] = {
-        {"Scripted Lever", {BTN_TRIGGER}, false, "", true},
-        {"Hat Only", {}, true, "", true},
-        {"AT Keyboard", {KEY_A, KEY_PAGEUP}, false, "", false},  // a keyboard is no lever unasked
-        {"Scripted Lever", {BTN_TRIGGER}, false, "lever", true},
-        {"Scripted Lever", {BTN_TRIGGER}, false, "SCRIPTED", true},
-        {"Other Stick", {BTN_TRIGGER}, true, "lever", false},
-        {"DIY Shift Box", {KEY_1, KEY_2}, false, "shift box", true},  // named, a keyboard-like box counts
-        {"Shift Box LEDs", {}, false, "shift box", false},            // no key, no hat: nothing to read
+        {lever, "", MATCH_NAMED},       {hatOnly, "", MATCH_NAMED},
+        {keyboard, "", MATCH_USABLE},  // a keyboard is no lever unasked
+        {lever, "lever", MATCH_NAMED},  {lever, "SCRIPTED", MATCH_NAMED},
+        {lever, "scripted lever", MATCH_EXACT},
+        {shifter, "shifter", MATCH_EXACT},  {shifterPro, "shifter", MATCH_NAMED},
+        {keyboard, "lever", MATCH_USABLE},
+        {box, "shift box", MATCH_NAMED},  // named, a keyboard-like box counts
+        {box, "/dev/input/by-id/usb-box-event-kbd", MATCH_EXACT},
+        {leds, "shift box", MATCH_NONE},  // no key, no hat: nothing to read
+        {leds, "", MATCH_NONE},
+        {ownKeyboard, "", MATCH_NONE},  {ownKeyboard, "gearvane virtual keyboard", MATCH_NONE},
+        {ownKeyboard, "/dev/input/event7", MATCH_NONE},
+        {ownShifter, "", MATCH_NONE},   {ownShifter, "shifter", MATCH_NONE},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(MatchDevice(c.device, c.wanted), c.match) << c.device.name << " for '" << c.wanted << "'";
+}
+
+// What --learn records: two shifters of one model are told apart by their by-id links, so
+// the link of the node learned is kept; a link given on the command line stays as given.
+TEST(Device, LearnedAsTheLinkGivenElseItsByIdLinkElseItsName)
+{
+    char folder[] = "/tmp/gearvane-by-id-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder, byId = dir + "/by-id";
+    ASSERT_EQ(mkdir(byId.c_str(), 0700), 0);
+    for (const char *node : {"/event5", "/event6", "/event7"})
+        close(open((dir + node).c_str(), O_CREAT | O_WRONLY, 0600));
+    ASSERT_EQ(symlink("../event5", (byId + "/usb-Shifter_A1-event-joystick").c_str()), 0);
+    ASSERT_EQ(symlink("../event6", (byId + "/usb-Shifter_B2-event-joystick").c_str()), 0);
+    const std::string byPath = "/dev/input/by-path/pci-0000:00:14.0-usb-0:2:1.0-event-joystick";
+    const struct {
+        std::string node, wanted, identifier;
+    } cases[] = {
+        {dir + "/event6", "shifter", byId + "/usb-Shifter_B2-event-joystick"},
+        {dir + "/event5", "", byId + "/usb-Shifter_A1-event-joystick"},
+        {dir + "/event6", "/dev/input/event6", byId + "/usb-Shifter_B2-event-joystick"},  // a number may change
+        {dir + "/event7", "shifter", "Shifter"},  // no link: its name
+        {dir + "/event6", byPath, byPath},
     };
     for (const auto &c : cases) {
         Lever lever;
-        lever.name = c.name;
-        lever.keys = c.keys;
-        lever.hasHat = c.hat;
-        NumberButtons([&](int code) { return std::count(c.keys.begin(), c.keys.end(), code) > 0; }, &lever.numbers);
-        EXPECT_EQ(IsNamedLever(lever, c.device), c.named) << c.name << " for '" << c.device << "'";
+        lever.path = c.node;
+        lever.name = "Shifter";
+        EXPECT_EQ(LeverIdentifier(lever, c.wanted, byId.c_str()), c.identifier) << c.node << " for " << c.wanted;
     }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Hat, SignsGiveTheAngleClockwiseFromUp)

@@ -80,7 +80,10 @@ std::string Describe(const Settings &s)
 {
     return s.device + "|" + (s.grab ? "grab" : "") + "|" + s.mapName + "|" + std::to_string(s.maxGear) + "|" +
            s.upKey + "=" + std::to_string(s.upCode) + "|" + s.downKey + "=" + std::to_string(s.downCode) + "|" +
-           std::to_string(s.holdMs) + "|" + std::to_string(s.gapMs) + "|" + (s.quiet ? "quiet" : "");
+           std::to_string(s.holdMs) + "|" + std::to_string(s.gapMs) + "|" + (s.quiet ? "quiet" : "") + "|" +
+           s.telemetryAddress + ":" + std::to_string(s.telemetryPort) + "=" + std::to_string(s.telemetryIp) + "|w" +
+           std::to_string(TimingOf(s, 2).wait) + "f" + std::to_string(TimingOf(s, 2).fresh) + "|" +
+           (s.output == OUTPUT_SHIFTER ? "shifter" : "keyboard");
 }
 
 SettingValue Cli(const char *key, const char *value)
@@ -121,7 +124,22 @@ const JoinCase JoinCases[] = {
     {"PlateAndGateOnTheCommandLine", {Cli("plate", "nascar"), Cli("gate", "1=13")}, {}, "--plate and --gate cannot"},
     {"PlateAndGateInTheFile", {}, {File("plate", "nascar"), File("gate", "1=13")}, "f.conf:3: gate: plate is set too"},
     {"NotAKey", {Cli("down-key", "BTN_A")}, {}, "--down-key: 'BTN_A' is not a keyboard key"},
+    {"OutputInAnyCase", {}, {File("output", "Shifter")}, "|shifter"},
+    {"UnknownOutput", {Cli("output", "vjoy")}, {}, "--output: 'vjoy' is not an output: keyboard or shifter"},
     {"SameKeys", {Cli("down-key", "KEY_E")}, {File("up-key", "KEY_E")}, "--down-key: KEY_E is the up key too"},
+    {"TelemetryOffByDefault", {}, {}, "|127.0.0.1:0=2130706433|w0f0"},
+    {"TelemetryPortOnLoopback", {Cli("telemetry", "5300")}, {}, "|127.0.0.1:5300=2130706433|w1000f1000"},
+    {"TelemetryEveryAddress", {}, {File("telemetry", "0.0.0.0:20777"), File("telemetry-wait-ms", "50")},
+     "|0.0.0.0:20777=0|w100f1000"},
+    {"TelemetryAddress", {Cli("telemetry", "192.168.1.20:65535")}, {}, "|192.168.1.20:65535=3232235796|"},
+    {"TelemetryOffWins", {Cli("telemetry", "OFF")}, {File("telemetry", "5300")}, "|127.0.0.1:0="},
+    {"TelemetryNoPort", {Cli("telemetry", "127.0.0.1:")}, {}, "--telemetry: '127.0.0.1:' is neither a port"},
+    {"TelemetryPortTooBig", {Cli("telemetry", "65536")}, {}, "--telemetry: '65536' is neither"},
+    {"TelemetryThreeParts", {Cli("telemetry", "10.0.1:5300")}, {}, "--telemetry: '10.0.1:5300' is neither"},
+    {"TelemetryPartTooBig", {Cli("telemetry", "10.0.0.256:5300")}, {}, "--telemetry: '10.0.0.256:5300' is neither"},
+    {"TelemetryLeadingZero", {Cli("telemetry", "010.0.0.1:5300")}, {}, "--telemetry: '010.0.0.1:5300' is neither"},
+    {"TelemetryIPv6", {Cli("telemetry", "[::1]:5300")}, {}, "--telemetry: '[::1]:5300' is an IPv6 address"},
+    {"TelemetryWaitTooShort", {Cli("telemetry-wait-ms", "49")}, {}, "--telemetry-wait-ms: '49' is not a decimal"},
 };
 
 void PrintTo(const JoinCase &c, std::ostream *os)

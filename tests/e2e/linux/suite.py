@@ -3,7 +3,7 @@
 kernel shows (devices that come and go, permissions, signals mid-tap, dropped events, the
 virtual keyboard). One boot plays every scenario; one CTest test then checks each.
 
-  suite.py boot --program P --deb D --results DIR --cache DIR [--only NAME...]
+  suite.py boot --program P --deb D --results DIR --cache DIR [--sdl-client C] [--only NAME...]
   suite.py check FILE.scn --results DIR     Expected/Actual diffs, and the taps' timing
   suite.py package --results DIR            the .deb, installed on the VM's Debian
   suite.py play FILE.scn...                 in the VM: plays them, one JSON event a line
@@ -15,17 +15,21 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   lever: absent                 no lever at start
   user: UID                     gearvane runs as UID, with /dev/uinput writable for it
   exit: N                       gearvane's exit code
+  sdl: on                       udevd runs; SDL2 clients, with udev and without, watch the output
   controller:   STEP [after K down|up] WHAT. WHAT is a lever position (neutral, buttons 1,5,
                 hat up|right|down|left, in any mix), unplug, replug [POSITION], dropped
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
                 stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
-                waited for). A step starts once the last one's key lines have come and
-                300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
+                waited for). A step starts once the last one's key and sdl lines have come
+                and 300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
-                keyboard appeared with these keys), STEP keyboard gone, STEP stdout TEXT,
-                STEP run TEXT (each line of a `run`, then `exit N`)
+                keyboard appeared with these keys; `shifter` for its virtual shifter), STEP
+                keyboard gone, STEP stdout TEXT, STEP run TEXT (each line of a `run`, then
+                `exit N`), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
+  sdl:          what each SDL2 client sees: STEP opened NAME..., STEP buttonN down|up|tap [xN],
+                STEP closed; their holds must be the kernel's (see SDL_HOLD_SLACK)
   stderr:       gearvane's standard error
 {lever} stands for the lever's node, {pid} for gearvane's process id.
 """
@@ -60,11 +64,19 @@ try:
 except ImportError:
     evdev = None
 
-SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit"}
+SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit", "sdl"}
 ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
-LEVER, KEYBOARD, PROGRAM = "Scripted Lever", "gearvane virtual keyboard", "/e2e/bin/gearvane"
-COUNTED = {"key", "keyboard", "stdout", "run"}  # the kinds of the keys block
+LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
+OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
+SDL_CLIENTS = {"sdl": {}, "sdl-no-udev": {"SDL_JOYSTICK_DISABLE_UDEV": "1"}}
+KEYS = {"key", "stdout", "run", "udev", *OUTPUTS}  # the kinds of the keys block
+COUNTED = KEYS | set(SDL_CLIENTS)  # what a step waits for
+# How far the holds that a game sees through SDL may be off the kernel's, in ms, in the
+# median over the taps; more when gearvane's own holds, as the kernel stamped them, are
+# further off the hold asked: then the host starves the VM, and the client with it. SDL2
+# has no kernel timestamps: the client notes when SDL hands an event over.
+SDL_HOLD_SLACK = 2
 SETTLE = 0.3          # s of quiet that ends a step
 KEYBOARD_SETTLE = 250  # ms that gearvane leaves a new keyboard before its first key
 FOREIGN, BURST = 20, 300  # the button that a burst toggles, far more often than a queue holds
@@ -113,7 +125,7 @@ class Step:
 class LinuxScenario(shared.Scenario):
     def __init__(self, path):
         super().__init__(path)
-        self.check_known(SETTINGS, {"controller", "keys", "stderr"})
+        self.check_known(SETTINGS, {"controller", "keys", "stderr", "sdl"})
         self.args = shlex.split(self.settings.get("args", ""))
         self.steps = [Step(line) for line in self.blocks.get("controller", [])]
         if not self.steps or self.steps[0].number != 0:
@@ -127,6 +139,14 @@ class LinuxScenario(shared.Scenario):
 
     def keys(self):
         return shared.expand_taps(self.blocks.get("keys", []), lambda step, key, edge: f"{step} {key} {edge}")
+
+    def sdl(self):
+        return shared.expand_taps(self.blocks.get("sdl", []), lambda step, key, edge: f"{step} {key} {edge}")
+
+    def output(self, args):
+        """The output device that the command line and config file ask for."""
+        text = " ".join(args) + " " + self.settings.get("config", "")
+        return "shifter" if re.search(r"output\W+shifter", text) else "keyboard"
 
     def hold_gap(self, args):
         """The hold and gap (ms) that the command line and config file ask for."""
@@ -247,7 +267,8 @@ class Keyboard:
 
 def key_name(code):
     name = evdev.ecodes.KEY.get(code) or evdev.ecodes.BTN.get(code) or str(code)
-    return name[0] if isinstance(name, list) else name
+    # BTN_TRIGGER shares its code with BTN_JOYSTICK, the start of the joystick buttons.
+    return name if not isinstance(name, list) else "BTN_TRIGGER" if "BTN_TRIGGER" in name else name[0]
 
 
 class Player:
@@ -259,13 +280,18 @@ class Player:
         hold, gap = scn.hold_gap(args)
         self.timeout = 4 + 8 * (hold + gap) / 1000  # generous: only a broken program waits it out
         self.events, self.step, self.since = [], 0, collections.Counter()
-        self.lever, self.keyboard = Lever(), Keyboard(KEYBOARD)
+        self.output = scn.output(args)
+        self.lever, self.keyboard = Lever(), Keyboard("gearvane virtual " + self.output)
         self.proc, self.pidfd, self.pipes, self.made = None, None, {}, []
+        self.udevd, self.clients = None, []
         uid = scn.number("user")
         self.as_user = dict(user=uid, group=uid, extra_groups=[]) if uid else {}
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.work, "XDG_CONFIG_HOME": f"{self.work}/xdg"}
 
     def log(self, kind, text="", t=None):
+        if kind in SDL_CLIENTS and re.match(r"\d+ ", text):  # the client's own time
+            t, text = text.split(" ", 1)
+            t = int(t)
         self.events.append([t or time.monotonic_ns(), self.step, kind, text])
         if kind in COUNTED:
             self.since["all"] += 1
@@ -275,7 +301,10 @@ class Player:
     def play(self):
         steps = self.scn.steps
         expected = collections.Counter(int(line.split()[0]) for line in self.scn.keys())
+        expected.update(int(line.split()[0]) for line in self.scn.sdl() for _ in SDL_CLIENTS)
         try:
+            if self.scn.settings.get("sdl") == "on":
+                self.start_sdl()
             if self.as_user:
                 os.chmod("/dev/uinput", 0o666)  # as the package's udev rule does for the seat's user
             if self.scn.settings.get("lever") == "absent":
@@ -298,6 +327,26 @@ class Player:
         finally:
             self.clean_up()
         return self.events
+
+    def start_sdl(self):
+        """systemd-udevd, then the SDL2 clients; step 0 waits for them to open the output."""
+        # input-remapper's rule runs a Python program for each device, which holds up udev's
+        # queue for seconds under emulation.
+        masked = "/etc/udev/rules.d/60-input-remapper-daemon.rules"
+        os.symlink("/dev/null", masked)
+        self.made.append(masked)
+        self.udevd = subprocess.Popen(["/lib/systemd/systemd-udevd"], stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+        # udevadm's own waiting (settle, control --ping) does nothing in a chroot.
+        until(lambda: os.path.exists("/run/udev/control"), "systemd-udevd did not start")
+        for kind, env in SDL_CLIENTS.items():
+            # A game's input thread: it keeps up with the taps, even under emulation.
+            client = subprocess.Popen(["chrt", "-f", "10", SDL_CLIENT, "gearvane virtual " + self.output],
+                                      env=dict(self.env, SDL_JOYSTICK_HIDAPI="0", **env), stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, start_new_session=True)
+            os.set_blocking(client.stdout.fileno(), False)
+            self.pipes[client.stdout.fileno()] = [kind, b"", client.stdout]
+            self.clients.append(client)
 
     def plug(self, at):
         self.lever.plug(at)
@@ -399,15 +448,15 @@ class Player:
                 for t, name, edge in events:
                     self.log("key", f"{name} {edge}", t)
                 if gone:
-                    self.log("keyboard", "gone")
+                    self.log(self.output, "gone")
                     self.find_keyboard()
             elif fd in self.pipes:
                 self.read_pipe(fd)
         if self.pidfd in ready:  # after the pipes: its last words come before its exit
-            while self.pipes:
-                fd = next(iter(self.pipes))
+            for fd in [fd for fd, (kind, _, _) in self.pipes.items() if kind in ("stdout", "stderr")]:
                 os.set_blocking(fd, True)
-                self.read_pipe(fd)
+                while fd in self.pipes:
+                    self.read_pipe(fd)
             code = self.proc.wait()
             os.close(self.pidfd)
             self.pidfd = None
@@ -416,8 +465,17 @@ class Player:
 
     def find_keyboard(self):
         keys = self.keyboard.find()
-        if keys is not None:
-            self.log("keyboard", " ".join(keys))
+        if keys is None:
+            return
+        self.log(self.output, " ".join(keys))
+        if self.udevd:
+            rdev = os.fstat(self.keyboard.fd).st_rdev
+            dev = f"{os.major(rdev)}:{os.minor(rdev)}"
+            until(lambda: os.path.exists(f"/run/udev/data/c{dev}"), "udev did not take the device in")
+            info = subprocess.run(["udevadm", "info", "--query=property", f"/sys/dev/char/{dev}"], capture_output=True,
+                                  text=True)
+            properties = [p for p in info.stdout.split() if p.startswith("ID_INPUT")]
+            self.log("udev", " ".join(sorted(properties)) or info.stderr.strip())
 
     def read_pipe(self, fd):
         kind, before, f = self.pipes[fd]
@@ -461,7 +519,7 @@ class Player:
             os.killpg(self.proc.pid, signal.SIGKILL)
             while self.pidfd is not None:
                 self.pump(1)
-        self.settle(SETTLE)  # the keyboard goes after the exit
+        self.settle(SETTLE)  # the keyboard goes after the exit, and the SDL clients see it go
 
     def clean_up(self):
         if self.pidfd is not None:
@@ -470,9 +528,22 @@ class Player:
         if self.lever.ui:
             self.lever.unplug()
         self.keyboard.close()
+        for p in [p for p in self.clients + [self.udevd] if p]:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
         for path in reversed(self.made):
             (os.remove if os.path.islink(path) else os.rmdir)(path)
         os.chmod("/dev/uinput", 0o600)
+
+
+def until(done, problem):
+    """Waits until done(), for 20 s at most."""
+    deadline = time.monotonic() + 20
+    while not done():
+        if time.monotonic() > deadline:
+            raise RuntimeError(problem)
+        time.sleep(0.01)
 
 
 def play(a):
@@ -538,6 +609,8 @@ def boot_and_play(a, meta):
         cpio = vm.initramfs(kernel, ("" if a.only else "sh /e2e/package.sh | sed 's/^/package|/' >&3\n")
                             + "chroot /peer /usr/bin/python3 /e2e/suite.py play /e2e/scenarios/*.scn >&3\n")
         cpio.add_file("e2e/bin/gearvane", a.program, 0o755)
+        if a.sdl_client:
+            cpio.add_file("e2e/bin/sdl_client", a.sdl_client, 0o755)
         cpio.add_file("e2e/gearvane.deb", a.deb)
         for name in ["suite.py", "package.sh"] + [f"scenarios/{n}" for n in names]:
             cpio.add_file(f"e2e/{name}", os.path.join(HERE, name))
@@ -569,7 +642,7 @@ def check_taps(scn, args, events):
     starts = {step: t for t, step, kind, _ in events if kind == "step"}
     problems, down, last_up, appeared = [], None, None, None
     for t, step, kind, text in sorted(events, key=lambda e: e[0]):
-        if kind == "keyboard" and text != "gone":
+        if kind in OUTPUTS and text != "gone":
             appeared = t
         if kind != "key":
             continue
@@ -599,6 +672,25 @@ def check_taps(scn, args, events):
     return problems
 
 
+def spans(events, kind="key"):
+    """The holds and the gaps within a step (ns) of the key or button events of `kind`."""
+    return shared.holds_and_gaps([(step, t, text.endswith(" down")) for t, step, k, text in sorted(events)
+                                  if k == kind and text.split()[-1] in ("down", "up")])
+
+
+def check_sdl_holds(client, events, hold):
+    """What the game sees: the holds that the kernel's timestamps show, over the taps that no
+    signal or unplug cut short, and each of them a tap, not a blip: half of it at least."""
+    pairs = [(a / 1e6, b / 1e6) for a, b in zip(spans(events, client)[0], spans(events)[0]) if b >= hold * 1e6 / 2]
+    if not pairs:
+        return False  # the lines differ already
+    off, kernel = statistics.median(a - b for a, b in pairs), statistics.median(b for _, b in pairs)
+    slack = max(SDL_HOLD_SLACK, abs(kernel - hold))
+    print(f"{client}: {len(pairs)} holds of {statistics.median(a for a, _ in pairs):.2f} ms in the median (asked "
+          f"{hold}, the kernel's {kernel:.2f}), {off:+.2f} ms off the kernel's (at most {slack:.2f})")
+    return abs(off) <= slack and all(a >= b / 2 for a, b in pairs)
+
+
 def check_run(scn, tag, args, events):
     nodes = sorted({text for _, _, kind, text in events if kind == "lever"}, key=len, reverse=True)
     pids = [text for _, _, kind, text in events if kind == "spawn"]
@@ -612,8 +704,16 @@ def check_run(scn, tag, args, events):
 
     ordered = sorted(events, key=lambda e: e[0])
     actual = [f"{step} {'' if kind == 'key' else kind + ' '}{shown(text)}" for _, step, kind, text in ordered
-              if kind in COUNTED]
+              if kind in KEYS]
     ok = shared.compare(f"{tag}: keys", scn.keys(), actual)
+    if scn.settings.get("sdl") == "on":
+        for client in SDL_CLIENTS:
+            # A button event is in the step of its key event: SDL may see it in the next.
+            steps = iter([at for _, at, kind, _ in ordered if kind == "key"])
+            seen = [f"{next(steps, at) if text.startswith('button') else at} {text}" for _, at, kind, text in ordered
+                    if kind == client]
+            ok &= shared.compare(f"{tag}: what {client} sees", scn.sdl(), seen)
+            ok &= check_sdl_holds(client, events, scn.hold_gap(args)[0])
     if "stderr" in scn.blocks:
         ok &= shared.compare(f"{tag}: standard error", scn.blocks["stderr"],
                              [shown(text) for _, _, kind, text in ordered if kind == "stderr"])
@@ -630,19 +730,6 @@ def check_run(scn, tag, args, events):
 def check_ratio(scn, base, longer):
     """Holds and gaps are real milliseconds: they grow with the options, each by its own
     ratio (medians, within half of it either way), never compared with a time."""
-    def spans(events):
-        holds, gaps, down, up = [], [], None, None
-        for t, step, kind, text in sorted(events, key=lambda e: e[0]):
-            edge = text.split()[-1] if kind == "key" else None
-            if edge == "down":
-                if up and up[0] == step:
-                    gaps.append(t - up[1])
-                down = t
-            elif edge == "up" and down is not None:
-                holds.append(t - down)
-                up = (step, t)
-        return holds, gaps
-
     (h0, g0), (h1, g1) = spans(base), spans(longer)
     if not (h0 and g0 and h1 and g1):
         print("timing: no holds or gaps to compare")
@@ -722,6 +809,7 @@ def main():
     b = sub.add_parser("boot")
     for option in ("--program", "--deb", "--results", "--cache"):
         b.add_argument(option, required=True)
+    b.add_argument("--sdl-client", help="the SDL2 client, built on the host")
     b.add_argument("--only", nargs="+", help="these scenarios, and not the package")
     c = sub.add_parser("check")
     c.add_argument("scenario")

@@ -21,10 +21,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MIRROR = os.environ.get("GEARVANE_E2E_MIRROR", "http://deb.debian.org/debian")
 MODULES = ["evdev", "uinput", "virtio_pci", "virtio_blk", "crc32c_generic", "ext4"]
 # The players need python3 and python3-evdev, which input-remapper (the benchmark's peer)
-# brings; man-db for the package check; and what gearvane needs, so that the .deb's own
-# Depends seldom change the disk.
-PACKAGES = ["input-remapper-daemon", "python3-inputremapper", "man-db", "libevdev2", "libstdc++6", "libgcc-s1",
-            "libc6"]
+# brings; man-db for the package check; udev and SDL2 for the client of the virtual
+# shifter; and what gearvane needs, so that the .deb's own Depends seldom change the disk.
+PACKAGES = ["input-remapper-daemon", "python3-inputremapper", "man-db", "udev", "libsdl2-2.0-0", "libevdev2",
+            "libstdc++6", "libgcc-s1", "libc6"]
 DONE_MARKER = "@@|boot done"
 
 
