@@ -3,13 +3,6 @@
 
 namespace {
 
-Sample Released()
-{
-    Sample sample = {};
-    sample.hat = HAT_CENTRED;
-    return sample;
-}
-
 void Read(Preview *p)
 {
     Sample sample;

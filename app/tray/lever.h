@@ -46,6 +46,14 @@ void CloseLever(Lever *lever);
 
 enum LeverRead { LEVER_READ, LEVER_UNCHANGED, LEVER_LOST };
 
+// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
+inline Sample Released()
+{
+    Sample sample = {};
+    sample.hat = HAT_CENTRED;
+    return sample;
+}
+
 // Reads the buttons 1..128 and the first hat, polling a lever that must be polled unless
 // `poll` is false. LEVER_LOST when it is unplugged: the read failed and acquiring it again
 // failed too.

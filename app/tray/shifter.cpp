@@ -33,14 +33,6 @@ struct Shifter {
     bool shownBusy = false;
 };
 
-// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
-Sample Released()
-{
-    Sample sample = {};
-    sample.hat = HAT_CENTRED;
-    return sample;
-}
-
 bool Driving(const Shifter *s)
 {
     return s->open && !s->orders.learning && !s->orders.paused;
@@ -98,11 +90,11 @@ TapNews Perform(Shifter *s, TapActions a)
 }
 
 // Reports the taps' news, or a change of the game's gear that the window shows.
-void TellGears(Shifter *s, const TapNews &news)
+void TellGears(Shifter *s, const TapNews &n)
 {
-    if (news.change || news.reset || TapperLanding(&s->tapper) != s->shownGame ||
-        TapperBusy(&s->tapper) != s->shownBusy)
-        Tell(s, REPORT_GEARS, news);
+    bool news = n.reset || n.set || n.change || n.ended || n.stopped || n.shifted || n.lost || n.heard;
+    if (news || TapperLanding(&s->tapper) != s->shownGame || TapperBusy(&s->tapper) != s->shownBusy)
+        Tell(s, REPORT_GEARS, n);
 }
 
 void Stop(Shifter *s)

@@ -116,23 +116,19 @@ void StatusLines(const std::string &lines)
         Status("%s", lines.substr(start, end - start).c_str());
 }
 
-// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
-Sample Released()
-{
-    Sample sample = {};
-    sample.hat = HAT_CENTRED;
-    return sample;
-}
-
 void Order()
 {
     PostOrders(&T.box, T.orders);
 }
 
+ShiftSettings Shift(const Settings &s)
+{
+    return {s.map, s.maxGear, s.holdMs, s.gapMs, s.upCode, s.downCode};
+}
+
 void OrderSettings()
 {
-    const Settings &s = T.settings;
-    T.orders.settings = {s.map, s.maxGear, s.holdMs, s.gapMs, s.upCode, s.downCode};
+    T.orders.settings = Shift(T.settings);
     T.orders.settingsVersion++;
     Order();
 }
@@ -275,11 +271,6 @@ void Rescan()
             T.asked = false;
     }
     ShowList();
-}
-
-void ShowTimingBoxes()
-{
-    ShowSettings(T.window, T.settings);
 }
 
 // --- learning ------------------------------------------------------------------------------
@@ -467,8 +458,7 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
     if (T.settings.mapName != "standard" && T.settings.mapName != "nascar")
         T.gateMap = T.settings.mapName;
     T.sample = Released();
-    const Settings &s = T.settings;
-    T.orders.settings = {s.map, s.maxGear, s.holdMs, s.gapMs, s.upCode, s.downCode};
+    T.orders.settings = Shift(T.settings);
     if (!OpenMailbox(&T.box, window, WM_APP_REPORTS, T.orders) ||
         !StartShifter(instance, &T.box, &T.shifter, &reason)) {
         *error = Utf8(reason.empty() ? L"gearvane-tray cannot make an event" : reason) + ".";
@@ -726,7 +716,7 @@ void TypedTiming(int code)
     }
     // Leaving a box with something that is no value puts back the one in force.
     if (code == EN_KILLFOCUS && (!holdValid || !gapValid))
-        ShowTimingBoxes();
+        ShowSettings(T.window, T.settings);
 }
 
 void ChooseKey(bool up, int index)
