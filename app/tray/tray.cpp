@@ -4,6 +4,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <dbt.h>
 #include <wtsapi32.h>
 
 #include <vector>
@@ -75,6 +76,7 @@ struct Tray {
     Learning learn = {};
 
     HWINEVENTHOOK foregroundHook = nullptr;
+    HDEVNOTIFY deviceNotes = nullptr;
     bool sessionNotes = false;
     std::vector<std::wstring> warned;  // the elevated games warned of
     HWND gameToCheck = nullptr;
@@ -470,6 +472,12 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
         T.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
                                            ForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
     T.sessionNotes = WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+    // Game controllers are HID devices: their arrivals and removals come as WM_DEVICECHANGE.
+    DEV_BROADCAST_DEVICEINTERFACE_W hid = {};
+    hid.dbcc_size = sizeof hid;
+    hid.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    hid.dbcc_classguid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    T.deviceNotes = RegisterDeviceNotificationW(window, &hid, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!T.options.configPath.empty() && !WatchConfig(&T.watch, T.options.configPath, !T.options.configGiven))
         Failure("the config file's folder cannot be watched (error %lu): edits to it take effect at the next start",
                 GetLastError());
@@ -509,6 +517,8 @@ void QuitTray(int code)
         UnhookWinEvent(T.foregroundHook);
     if (T.sessionNotes)
         WTSUnRegisterSessionNotification(T.window);
+    if (T.deviceNotes)
+        UnregisterDeviceNotification(T.deviceNotes);
     T.controllers.list.clear();
     DestroyWindow(T.window);
     T.window = nullptr;
@@ -628,6 +638,11 @@ void OnTimer(UINT_PTR id)
 {
     switch (id) {
     case ID_DEVICES:
+        Rescan();
+        // DirectInput may list a device a moment after Windows announced it.
+        if (T.lever == LEVER_NONE)
+            SetTimer(T.window, ID_RETRY, RETRY_MS, nullptr);
+        break;
     case ID_RETRY:
         Rescan();
         break;

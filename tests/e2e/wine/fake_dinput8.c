@@ -8,7 +8,6 @@
  *   STEP pad BUTTONS POV       the same for the pad
  *   STEP unplug [hard]         reads fail with DIERR_INPUTLOST (hard: DIERR_UNPLUGGED)
  *   STEP plug | STEP mark      back, same names and guid | a step that leaves the lever alone
- *   STEP menu | endmenu        the window's system menu opens | closes
  *   STEP scroll down|up        the mouse button goes down | up on the status pane's down arrow
  *   STEP choose ROW            the user selects ROW of the game controllers and clicks Use
  *   STEP lock|unlock|suspend|resume   what Windows tells the window then
@@ -156,11 +155,6 @@ static void Apply(const char *line)
     LeaveCriticalSection(&Lock);
     if (strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0)
         EnumWindows(TellDeviceChange, 0);
-    /* The system menu runs a loop of its own, as every menu does. */
-    if (strcmp(verb, "menu") == 0)
-        PostMessageW(ProgramWindow(), WM_SYSCOMMAND, SC_KEYMENU, ' ');
-    if (strcmp(verb, "endmenu") == 0)
-        PostMessageW(ProgramWindow(), WM_CANCELMODE, 0, 0);
     if (strcmp(verb, "scroll") == 0)
         Scroll(strcmp(arg, "down") == 0);
     if (strcmp(verb, "choose") == 0)

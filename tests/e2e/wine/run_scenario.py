@@ -22,8 +22,8 @@ where a file's lines are equal, holds and pauses must agree. Sections: dialog (P
 gearvane-tray.exe: a step starts once the last one's keys have come and stayed quiet for
 `settle` ms (300), or, written `STEP after K down|up WHAT`, at the last step's K-th key-down
 or -up. Actions of the scripted lever (see fake_dinput8.c): unplug [hard], replug [POSITION],
-pad POSITION (a second controller's), menu and endmenu (the window's system menu), scroll
-down|up (the mouse on the status pane's scroll arrow), choose ROW (of the game controllers),
+pad POSITION (a second controller's), scroll down|up (the mouse on the status pane's scroll
+arrow), choose ROW (of the game controllers),
 lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT.
 Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
 join the keys), save [xN] ["TEXT"] (the config file written as an editor does, emptied first;
@@ -229,8 +229,7 @@ class LegacyRun(Run):
 
 class Step:
     """A step of the tray's controller section, and the lines that tell the scripted lever."""
-    LEVER = ("unplug", "replug", "pad", "menu", "endmenu", "scroll", "choose", "lock", "unlock", "suspend", "resume",
-             "type")
+    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type")
     RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession")
 
     def __init__(self, line):
