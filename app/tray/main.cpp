@@ -110,11 +110,13 @@ bool FirstToRun(Handle *mutex)
     return running && !WindowElevated(running) && QuitRunning(running);
 }
 
-// A crash must not leave the game with a key held down.
-LONG WINAPI Crashed(EXCEPTION_POINTERS *)
+LPTOP_LEVEL_EXCEPTION_FILTER RuntimeFilter;
+
+// A crash must not leave the game with a key held down; then the runtime's filter, if any.
+LONG WINAPI Crashed(EXCEPTION_POINTERS *exception)
 {
     ReleaseHeldKey();
-    return EXCEPTION_CONTINUE_SEARCH;
+    return RuntimeFilter ? RuntimeFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 void Terminated()
@@ -158,7 +160,7 @@ int Run(HWND window)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    SetUnhandledExceptionFilter(Crashed);
+    RuntimeFilter = SetUnhandledExceptionFilter(Crashed);
     std::set_terminate(Terminated);
     TrayOptions options;
     Settings settings;
