@@ -109,6 +109,8 @@ void OnFinderOutcome(Daemon &d, LeverFinder::Outcome outcome, int64_t now)
 {
     if (outcome == LeverFinder::FAILED)
         EndWithError(d, d.finder->error);
+    if (outcome == LeverFinder::DRIVEN)
+        Status(d, "%s; waiting until it is free", d.finder->error.c_str());
     if (outcome != LeverFinder::FOUND || !Watch(d, d.finder->lever.fd.Get(), SRC_LEVER))
         return;
     Status(d, "lever: %s (%s)", d.finder->lever.path.c_str(), d.finder->lever.name.c_str());
@@ -175,6 +177,15 @@ void OnInput(Daemon &d, int64_t now)
         d.poller.Unwatch(STDIN_FILENO);
 }
 
+// Decodes the lever's position again, or --simulate's last one, and shifts there.
+void ShiftToLever(Daemon &d, int64_t now)
+{
+    if (d.finder && d.finder->Attached())
+        ReadLever(d, now);
+    else if (d.input)
+        ShiftTo(d, d.input->Last(), now);
+}
+
 void OnReload(Daemon &d, int64_t now)
 {
     Settings fresh;
@@ -190,23 +201,31 @@ void OnReload(Daemon &d, int64_t now)
     d.keys->SetKeys(KeysOf(fresh), now);
     Status(d, "settings reloaded");
     // As a click in the Windows dialog: the lever's position is decoded again at once.
-    if (d.finder && d.finder->Attached())
-        ReadLever(d, now);
-    else if (d.input)
-        ShiftTo(d, d.input->Last(), now);
+    ShiftToLever(d, now);
 }
 
 void OnSignals(Daemon &d, int64_t now)
 {
-    for (int signal; d.status < 0 && (signal = d.signals.Next());) {
-        if (signal == SIGHUP) {
+    for (Signals::Meaning signal; d.status < 0 && (signal = d.signals.Next()) != Signals::NONE;) {
+        if (signal == Signals::RELOAD) {
             OnReload(d, now);
             continue;
         }
-        // Never leave a key down: let it go, then end.
+        if (signal == Signals::CONTINUE) {
+            // The lever may have moved while the program was stopped.
+            ShiftToLever(d, now);
+            continue;
+        }
+        // Never leave a key down: let it go, then stop or end.
         SendKeys(d, TapperStop(&d.tapper, now), now);
-        if (d.status < 0)
+        if (d.status >= 0)
+            break;
+        if (signal != Signals::STOP) {
             d.status = 0;
+            break;
+        }
+        Signals::Stop();
+        now = Now();
     }
 }
 
@@ -215,8 +234,7 @@ bool StartSimulate(Daemon &d, int64_t now)
     d.keys = std::make_unique<KeyPrinter>(KeysOf(d.settings), now);
     d.input.emplace();
     if (isatty(STDIN_FILENO))
-        fprintf(stderr, "Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). "
-                        "Ctrl-D ends.\n");
+        PrintLine("Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). Ctrl-D ends.");
     // Standard input stays blocking, as it is shared with the shell; it is read only when
     // epoll says it is ready. What epoll refuses (a regular file, /dev/zero) never blocks:
     // it is read a piece a turn, so that signals still get in.
@@ -241,7 +259,7 @@ bool StartLever(Daemon &d, int64_t now)
         EndWithError(d, error);
         return false;
     }
-    d.finder.emplace(d.settings.device, d.settings.grab);
+    d.finder.emplace(d.settings.device, d.settings.grab, d.settings.waitForLever);
     if (!d.finder->Open(&error)) {
         EndWithError(d, error);
         return false;

@@ -1,5 +1,7 @@
 // gearvane for Linux: reads the options, then runs the daemon, --learn or --list-devices.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "learn.h"
 #include "lever_search.h"
 #include "options.h"
+#include "process.h"
 #include "say.h"
 
 namespace {
@@ -34,6 +37,10 @@ int ListDevices()
                        "Plug the lever in",
                        found.nodes);
     }
+    if (fflush(stdout) != 0) {
+        PrintError("standard output: %s", strerror(errno));
+        return 1;
+    }
     return 0;
 }
 
@@ -41,6 +48,7 @@ int ListDevices()
 
 int main(int argc, char **argv)
 {
+    SetUpStandardStreams();
     std::vector<std::string> args(argv + 1, argv + argc);
     Settings settings;
     std::string error, out;
@@ -51,6 +59,8 @@ int main(int argc, char **argv)
             PrintError("%s (see gearvane --help)", error.c_str());
         return status;
     }
+    if (!error.empty())
+        PrintError("%s; going on without the config file", error.c_str());
     switch (settings.mode) {
     case MODE_LIST_DEVICES:
         return ListDevices();

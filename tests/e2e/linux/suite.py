@@ -12,7 +12,8 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   args: --plate nascar          gearvane's command line (shell words)
   timing compare args: ...      a second run: holds and gaps must grow as these ask
   config: "max-gear = 5\\n"      the config file ($XDG_CONFIG_HOME/gearvane/gearvane.conf)
-  lever: absent                 no lever at start
+  lever: absent                 no lever at start; `locked`: the lever's node is locked at start
+                                as another gearvane locks it, until an `unlock` step
   user: UID                     gearvane runs as UID, with /dev/uinput writable for it
   install: tarball              UID installs the tarball in an empty home, to run from there
   exit: N                       gearvane's exit code
@@ -21,7 +22,7 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 hat up|right|down|left, in any mix), unplug, replug [POSITION], dropped
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
-                (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
+                (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS, unlock,
                 stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
                 waited for), or uninstall (then what is left in the home). A step starts
                 once the last one's key and sdl lines have come and 300 ms have passed, or,
@@ -33,7 +34,8 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   sdl:          what each SDL2 client sees: STEP opened NAME..., STEP buttonN down|up|tap [xN],
                 STEP closed; their holds must be the kernel's (see SDL_HOLD_SLACK)
   stderr:       gearvane's standard error
-{lever} stands for the lever's node, {pid} for gearvane's process id.
+{lever} stands for the lever's node, {pid} for gearvane's process id, {locker} for the
+process that locked the lever.
 """
 import argparse
 import ast
@@ -68,7 +70,7 @@ except ImportError:
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "install", "exit", "sdl"}
 ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run",
-           "uninstall"}
+           "unlock", "uninstall"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
@@ -285,7 +287,7 @@ class Player:
         self.events, self.step, self.since = [], 0, collections.Counter()
         self.output = scn.output(args)
         self.lever, self.keyboard = Lever(), Keyboard("gearvane virtual " + self.output)
-        self.proc, self.pidfd, self.pipes, self.made = None, None, {}, []
+        self.proc, self.pidfd, self.pipes, self.made, self.lock = None, None, {}, [], None
         self.udevd, self.clients = None, []
         uid = scn.number("user")
         self.as_user = dict(user=uid, group=uid, extra_groups=[]) if uid else {}
@@ -319,6 +321,10 @@ class Player:
                 self.lever.move(steps[0].arg)
             else:
                 self.plug(steps[0].arg)
+            if self.scn.settings.get("lever") == "locked":
+                self.lock = os.open(self.lever.node, os.O_RDONLY | os.O_CLOEXEC)
+                fcntl.flock(self.lock, fcntl.LOCK_EX)
+                self.log("locker", str(os.getpid()))
             self.begin(0)
             self.spawn()
             for last, s in zip(steps, steps[1:]):
@@ -443,6 +449,9 @@ class Player:
             self.proc.stdin.close()
         elif s.kind == "run":
             self.run(s.arg)
+        elif s.kind == "unlock":
+            os.close(self.lock)
+            self.lock = None
         elif s.kind == "uninstall":
             self.uninstall()
 
@@ -559,6 +568,8 @@ class Player:
         if self.pidfd is not None:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
+        if self.lock is not None:
+            os.close(self.lock)
         if self.lever.ui:
             self.lever.unplug()
         self.keyboard.close()
@@ -728,13 +739,14 @@ def check_sdl_holds(client, events, hold):
 
 def check_run(scn, tag, args, events):
     nodes = sorted({text for _, _, kind, text in events if kind == "lever"}, key=len, reverse=True)
-    pids = [text for _, _, kind, text in events if kind == "spawn"]
+    pids = [(text, "{" + kind.replace("spawn", "pid") + "}") for _, _, kind, text in events
+            if kind in ("spawn", "locker")]
 
     def shown(text):
         for node in nodes:
             text = re.sub(re.escape(node) + r"(?!\d)", "{lever}", text)
-        for pid in pids:
-            text = re.sub(rf"\b{pid}\b", "{pid}", text)
+        for pid, name in pids:
+            text = re.sub(rf"\b{pid}\b", name, text)
         return shared.squeeze(text)
 
     ordered = sorted(events, key=lambda e: e[0])
