@@ -15,6 +15,7 @@ import collections
 import concurrent.futures
 import os
 import random
+import subprocess
 import sys
 import time
 
@@ -30,10 +31,15 @@ TIMES = dict(drop=0.25, shift_ms=30, hold_ms=8, gap_ms=8, wait_ms=80)
 
 def run(program, fmt, moves, seed):
     """Outcomes counted, problems found, and the game's own counts."""
+    outcomes, problems = collections.Counter(), []
     game = Game(program, fmt, seed=seed + 1000, **TIMES)
     game.pump(time.monotonic() + 0.2)
+    if fmt == "forza":  # a second gearvane cannot have the port, and says so
+        second = subprocess.run([program, "--simulate", "--telemetry", str(game.port)], stdin=subprocess.DEVNULL,
+                                capture_output=True)
+        if second.returncode != 1 or b"port is taken" not in second.stderr:
+            problems.append(f"a second gearvane on the port: {second.returncode} {second.stderr.decode()}")
     rng, position = random.Random(seed), "n"
-    outcomes, problems = collections.Counter(), []
     for i in range(moves):
         position = rng.choice([p for p in POSITIONS if p != position])
         before = game.gear
