@@ -7,7 +7,9 @@ are reported.
 gearvane runs at a real-time priority (chrt), so that what it does is told apart from what
 a busy machine does to it; without that right the test is skipped. gearvane prints whole
 milliseconds since its start, so a printed hold of HOLD+2 may be a true one of up to HOLD+3:
-the check is as tight as the printed times allow.
+the check is as tight as the printed times allow. Even so a virtual machine's host can hold
+the whole machine up for longer (steal time) without any flood: a run that fails is run once
+more, and the second must pass. A fault of gearvane's would show in both.
 
   telemetry_flood.py --program PATH
 """
@@ -34,19 +36,14 @@ for i in range(int(sys.argv[2])):
 """
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--program", required=True)
-    a = parser.parse_args()
-    if subprocess.run(["chrt", "-f", "10", "true"], stderr=subprocess.DEVNULL).returncode != 0:
-        print("skipped: no right to a real-time priority (chrt -f)")
-        return 77
-    game = Game(a.program, "forza", drop=0, shift_ms=0, hold_ms=HOLD, gap_ms=20, before=["chrt", "-f", "10"])
+def flood(program):
+    """The problems of one run under a flood; none when it passed."""
+    game = Game(program, "forza", drop=0, shift_ms=0, hold_ms=HOLD, gap_ms=20, before=["chrt", "-f", "10"])
     game.pump(time.monotonic() + 0.2)
-    flood = subprocess.Popen([sys.executable, "-c", FLOOD, str(game.port), str(PACKETS)], stdout=subprocess.PIPE)
-    flood.stdout.readline()
+    sender = subprocess.Popen([sys.executable, "-c", FLOOD, str(game.port), str(PACKETS)], stdout=subprocess.PIPE)
+    sender.stdout.readline()
     problems, moves, keys = [], 0, len(game.keys)
-    while flood.poll() is None:
+    while sender.poll() is None:
         moves += 1
         outcome = game.move("6" if moves % 2 else "r")[0]
         if outcome != "step":
@@ -67,7 +64,20 @@ def main():
         problems.append(f"gearvane ended with {status}")
     for problem in problems:
         print(problem)
-    return 1 if problems else 0
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True)
+    a = parser.parse_args()
+    if subprocess.run(["chrt", "-f", "10", "true"], stderr=subprocess.DEVNULL).returncode != 0:
+        print("skipped: no right to a real-time priority (chrt -f)")
+        return 77
+    if not flood(a.program):
+        return 0
+    print("once more, as a virtual machine's host may stop it for longer than that even at rest:")
+    return 1 if flood(a.program) else 0
 
 
 if __name__ == "__main__":
