@@ -16,7 +16,6 @@ import subprocess
 import time
 
 PACKET_HZ = 60
-GEARS = {"r": -1, "n": 0}  # lever positions; "1".."7" are their own gears
 CHANGE = re.compile(r"^(\S+) -> (\S+): (\d+) x \S+(?: \(the game reports (\S+)\))?$")
 STOPPED = re.compile(r"^the change to \S+ stopped: the game stays in (\S+)$")
 
@@ -142,11 +141,11 @@ class Game:
                 self.key_down(1 if key == "KEY_PAGEUP" else -1, now)
 
     def move(self, position, limit=5.0):
-        """Moves the lever through neutral to `position` and waits until the change is over.
+        """Moves the lever through neutral to `position` (r, 1..7) and waits until the change is over.
         Returns (outcome, taps, seconds to the game's final gear, the change line's match):
         outcome "step" (the game is in the lever's gear, capped), "stopped" (gearvane said it
         stopped, and the game is in the gear it named) or what went wrong."""
-        target = min(GEARS.get(position) or int(position), self.top)
+        target = min(-1 if position == "r" else int(position), self.top)
         start, keys, lines = time.monotonic(), len(self.keys), len(self.lines)
         self.p.stdin.write(f"n\n{position}\n".encode())
         self.p.stdin.flush()
