@@ -206,7 +206,7 @@ void StopTelemetry(Daemon &d)
     if (!d.telemetry)
         return;
     TelemetryNews news;
-    d.telemetry->Flush(&news);
+    d.telemetry->Flush(Now(), &news);
     StatusLines(d, news.lines);
     d.poller.Unwatch(d.telemetry->Socket());
     d.poller.Unwatch(d.telemetry->TimerFd());

@@ -153,9 +153,9 @@ void TelemetrySocket::OnTimer(int64_t now, TelemetryNews *news)
         ReportDrops(now, news);
 }
 
-void TelemetrySocket::Flush(TelemetryNews *news)
+void TelemetrySocket::Flush(int64_t now, TelemetryNews *news)
 {
     Clear(news);
     if (drops.count)
-        ReportDrops(0, news);
+        ReportDrops(now, news);
 }

@@ -34,7 +34,7 @@ public:
     // The drops that came since the last report, once a minute has passed since it.
     void OnTimer(int64_t now, TelemetryNews *news);
     // The drops not reported yet, for the last line before the program ends.
-    void Flush(TelemetryNews *news);
+    void Flush(int64_t now, TelemetryNews *news);
 
     // The format of the last packet that reported a gear; TELEMETRY_UNKNOWN before one.
     TelemetryFormat Format() const { return format; }
