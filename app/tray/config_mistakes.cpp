@@ -33,9 +33,12 @@ void ShowMistakes(HWND window, const std::vector<std::string> &mistakes)
 {
     std::wstring path = L"gearvane cannot use its config file, " + A->options->configPath + L":";
     SetDlgItemTextW(window, IDC_CONFIG_PATH, path.c_str());
+    // The file is named above: each mistake says only its line.
+    std::string file = Utf8(A->options->configPath) + ":";
     std::wstring text;
     for (const std::string &m : mistakes)
-        text += (text.empty() ? L"" : L"\r\n") + Wide(m);
+        text += (text.empty() ? L"" : L"\r\n") +
+                Wide(m.compare(0, file.size(), file) == 0 ? "Line " + m.substr(file.size()) : m);
     SetDlgItemTextW(window, IDC_MISTAKES, text.c_str());
 }
 

@@ -844,7 +844,9 @@ void WaitForKey(int box)
     if (T.keyWanted == box)
         return;
     T.keyWanted = box;
-    Status("press the key that shifts %s (Esc: none)", box == IDC_UP_KEY ? "up" : "down");
+    const std::string &key = box == IDC_UP_KEY ? T.settings.upKey : T.settings.downKey;
+    Status("press the key that shifts %s, or Esc to keep %s", box == IDC_UP_KEY ? "up" : "down",
+           ReadableKey(key.c_str()));
 }
 
 void StopWaitingForKey()
@@ -894,7 +896,7 @@ bool TakeKey(const MSG &msg)
     // Num Lock comes with the E0 flag although it sends none.
     const KeyScan *key = vk == VK_NUMLOCK ? FindKeyScan("KEY_NUMLOCK") : FindKeyByScan(scan, msg.lParam >> 24 & 1);
     if (!key) {
-        Failure("that key cannot shift: press another (Esc: none)");
+        Failure("that key cannot shift: press another, or Esc");
         return true;
     }
     int count;

@@ -18,9 +18,12 @@ bool Filling;
 const wchar_t *const Plates[] = {L"Standard (reverse in 8)", L"Nascar (reverse in 1)", L"Gate map"};
 const int32_t GateOrder[] = {1, 2, 3, 4, 5, 6, 7, GEAR_REVERSE};
 
-// The large gear, and the next step in bold, from the dialog's font.
+// The large gear, and the next step in bold, from the dialog's font; the gates' tab stop, in
+// units of that font.
 void MakeFonts(HWND window, HFONT dialogFont)
 {
+    INT tab = 52;
+    SendDlgItemMessageW(window, IDC_GATES, LB_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&tab));
     LOGFONTW font = {};
     GetObjectW(dialogFont, sizeof font, &font);
     font.lfWeight = FW_BOLD;
@@ -60,8 +63,6 @@ void FillChoices(HWND window)
         AddItem(window, box, L"Press a key...", -1);
         SendDlgItemMessageW(window, box, CB_SETMINVISIBLE, 20, 0);
     }
-    INT tab = 52;
-    SendDlgItemMessageW(window, IDC_GATES, LB_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&tab));
     SendDlgItemMessageW(window, IDC_HOLD, EM_SETLIMITTEXT, 4, 0);
     SendDlgItemMessageW(window, IDC_GAP, EM_SETLIMITTEXT, 4, 0);
 }
