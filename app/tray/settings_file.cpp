@@ -119,25 +119,6 @@ bool CreateFolders(const std::wstring &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// An argument as CommandLineToArgvW reads it back: in quotes, with the backslashes before a
-// quote doubled.
-std::wstring Argument(const std::wstring &arg)
-{
-    std::wstring out = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            slashes++;
-        } else {
-            out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-            slashes = 0;
-        }
-        out += c;
-    }
-    out.append(slashes, L'\\');
-    return out + L"\"";
-}
-
 std::wstring FullPath(const std::wstring &path)
 {
     wchar_t full[MAX_PATH];

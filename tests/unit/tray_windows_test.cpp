@@ -1,6 +1,10 @@
-// gearvane-tray's --log: each line with its time, the file kept under its limit with one old
-// file beside it. Windows only: it runs under Wine in the cross build.
+// gearvane-tray's parts that need Windows but no window: the --log file, each line with its
+// time and kept under its limit with one old file beside it; the command line that Start with
+// Windows writes. They run under Wine in the cross build.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
 
 #include <regex>
 #include <string>
@@ -49,6 +53,23 @@ TEST(StatusLog, TimedLinesAndOneOldFileUnderTheLimit)
     log.file.Reset();
     DeleteFileW(path.c_str());
     DeleteFileW((path + L".old").c_str());
+}
+
+// Windows splits a command line by its own rules of quotes and backslashes: each argument
+// must come back whole.
+TEST(Argument, ComesBackWholeFromTheCommandLine)
+{
+    const std::wstring args[] = {L"plain", L"two words", L"", L"C:\\Program Files\\gearvane\\",
+                                 L"a \"quoted\" name", L"back\\\"slash\\\\\"", L"--device=Wheel \"2\""};
+    for (const std::wstring &arg : args) {
+        std::wstring line = L"gearvane-tray.exe " + Argument(arg) + L" " + Argument(L"next");
+        int count = 0;
+        wchar_t **argv = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_EQ(count, 3) << Utf8(line);
+        EXPECT_EQ(argv[1], arg) << Utf8(line);
+        EXPECT_STREQ(argv[2], L"next");
+        LocalFree(argv);
+    }
 }
 
 }  // namespace
