@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/command_line.h"
 #include "config/settings.h"
 
 namespace {
@@ -188,6 +189,24 @@ TEST(ConfigMistakes, EveryMistakeInLineOrder)
     expected.insert(expected.begin(), "--gap-ms: '-1' is not a decimal number from 0 to 1000");
     EXPECT_EQ(ConfigMistakes(text, "f.conf", {Cli("gap-ms", "-1")}, Keys), expected);
     EXPECT_TRUE(ConfigMistakes("max-gear = 5\nup-key = KEY_E\n", "f.conf", {}, Keys).empty());
+}
+
+// gearvane-tray's --help lists what means something on Windows; the rest is still taken, so
+// that a command line or a config file means the same on every system.
+TEST(CommandLine, WindowsHelpListsOnlyWhatMeansSomethingThere)
+{
+    Program windows = {"gearvane-tray", "", "1", "%APPDATA%", true};
+    CommandLine line;
+    std::string help, error;
+    ASSERT_EQ(ParseCommandLine({"--help"}, windows, {}, &line, &help, &error), 0);
+    for (const char *word : {"/dev/input", "Linux name", "--quiet", "--output", "--telemetry"})
+        EXPECT_EQ(help.find(word), std::string::npos) << word;
+    EXPECT_NE(help.find("--device LEVER"), std::string::npos);
+    ASSERT_EQ(ParseCommandLine({"--quiet", "--telemetry", "5300"}, windows, {}, &line, &help, &error), -1) << error;
+    EXPECT_EQ(line.settings.size(), 2u);
+    windows.windows = false;
+    ASSERT_EQ(ParseCommandLine({"--help"}, windows, {}, &line, &help, &error), 0);
+    EXPECT_NE(help.find("/dev/input/event5"), std::string::npos);
 }
 
 struct RewriteCase {
