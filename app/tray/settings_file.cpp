@@ -3,7 +3,6 @@
 
 #include <windows.h>
 #include <shlobj.h>
-#include <wchar.h>
 
 #include "../../config/scan_codes.h"
 #include "gearvane_version.h"
@@ -149,9 +148,8 @@ std::wstring WriteNewFile(const std::wstring &path, const std::string &text, std
     for (int attempt = 0; attempt < 100; attempt++) {
         LARGE_INTEGER t;
         QueryPerformanceCounter(&t);
-        wchar_t suffix[40];
-        swprintf(suffix, 40, L".%lx-%llx.tmp", GetCurrentProcessId(), static_cast<unsigned long long>(t.QuadPart));
-        std::wstring name = path + suffix;
+        std::wstring name = path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(static_cast<unsigned long long>(t.QuadPart)) + L".tmp";
         Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.h && GetLastError() == ERROR_FILE_EXISTS)
             continue;
