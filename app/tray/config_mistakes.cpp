@@ -1,6 +1,7 @@
 // The config file's mistakes at start.
 #include "config_mistakes.h"
 
+#include <ctype.h>
 #include <shellapi.h>
 
 #include "../../resources/tray_resource.h"
@@ -33,12 +34,13 @@ void ShowMistakes(HWND window, const std::vector<std::string> &mistakes)
 {
     std::wstring path = L"gearvane cannot use its config file, " + A->options->configPath + L":";
     SetDlgItemTextW(window, IDC_CONFIG_PATH, path.c_str());
-    // The file is named above: each mistake says only its line.
+    // The file is named above: a mistake of a line says only the line.
     std::string file = Utf8(A->options->configPath) + ":";
     std::wstring text;
-    for (const std::string &m : mistakes)
-        text += (text.empty() ? L"" : L"\r\n") +
-                Wide(m.compare(0, file.size(), file) == 0 ? "Line " + m.substr(file.size()) : m);
+    for (const std::string &m : mistakes) {
+        bool line = m.compare(0, file.size(), file) == 0 && isdigit(static_cast<unsigned char>(m[file.size()]));
+        text += (text.empty() ? L"" : L"\r\n") + Wide(line ? "Line " + m.substr(file.size()) : m);
+    }
     SetDlgItemTextW(window, IDC_MISTAKES, text.c_str());
 }
 

@@ -50,6 +50,7 @@ struct Tray {
     TrayOptions options;
     Settings settings;
     bool defaults = false;  // the config file has mistakes: the defaults are in force this time
+    bool plateChosen = false;  // the plate in force was chosen, not left there as nothing was learned
     std::string gateMap;  // the last gate map in force, to go back to from a plate
     StatusLog log;
     ConfigWatch watch;
@@ -138,7 +139,6 @@ void OrderSettings()
     Order();
 }
 
-// Whether the plate in force was chosen, not there only because nothing was learned.
 bool PlateChosen()
 {
     std::vector<SettingValue> file;
@@ -170,7 +170,7 @@ std::wstring NextStep()
     }
     if (T.learning.on)
         return L"Learning the gates: move the lever as the Gates box asks.";
-    if (Plate() && !PlateChosen())
+    if (Plate() && !T.plateChosen)
         return L"Next: click Learn gates, then move the lever into each gear it asks for.";
     return L"Ready: click into the game and shift. Hide keeps gearvane running in the notification area.";
 }
@@ -197,7 +197,7 @@ void UpdateGears()
 }
 
 // The Gates box: what is learned so far while learning, else the gates in force and the
-// hint, or the outcome of the last learning.
+// hint, or the outcome of the last learning. Called whenever the settings change.
 void ShowGateBox()
 {
     bool lever = T.lever == LEVER_OPEN;
@@ -206,7 +206,8 @@ void ShowGateBox()
         ShowLearnButtons(T.window, LearningPrompt(T.learning), true, lever);
         return;
     }
-    ShowGates(T.window, T.settings, PlateChosen());
+    T.plateChosen = PlateChosen();
+    ShowGates(T.window, T.settings, T.plateChosen);
     const wchar_t *hint = lever ? L"A button per gear? Click Learn gates, then move the lever into each gear asked for."
                                 : L"Plug the lever in to learn its gates.";
     ShowLearnButtons(T.window, T.learnNote.empty() ? hint : T.learnNote, false, lever);

@@ -39,6 +39,16 @@ void MakeFonts(HWND window, HFONT dialogFont)
     StepFont = step;
 }
 
+// Sets a control's text if it differs: what changes with every move of the lever must not
+// flicker.
+void SetText(HWND window, int id, const std::wstring &text)
+{
+    wchar_t shown[256];
+    GetDlgItemTextW(window, id, shown, 256);
+    if (text != shown)
+        SetDlgItemTextW(window, id, text.c_str());
+}
+
 void AddItem(HWND window, int box, const std::wstring &text, int data)
 {
     LRESULT item = SendDlgItemMessageW(window, box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -172,15 +182,15 @@ void ScaleView(HWND window, UINT dpi, const RECT &suggested)
 
 void ShowNextStep(HWND window, const std::wstring &text)
 {
-    SetDlgItemTextW(window, IDC_NEXT_STEP, text.c_str());
+    SetText(window, IDC_NEXT_STEP, text);
 }
 
 void ShowLever(HWND window, const std::wstring &name, const std::wstring &large, const std::wstring &game,
                bool settable)
 {
-    SetDlgItemTextW(window, IDC_LEVER_NAME, name.c_str());
-    SetDlgItemTextW(window, IDC_LEVER_GEAR, large.c_str());
-    SetDlgItemTextW(window, IDC_GAME_GEAR, game.c_str());
+    SetText(window, IDC_LEVER_NAME, name);
+    SetText(window, IDC_LEVER_GEAR, large);
+    SetText(window, IDC_GAME_GEAR, game);
     EnableWindow(GetDlgItem(window, IDC_SET_GEAR), settable);
 }
 

@@ -398,6 +398,9 @@ class TrayRun(Run):
             lines = open(self.config, errors="replace").read().splitlines() if os.path.exists(self.config) else []
             ok &= shared.compare("config file at the end, without its comments", self.scn.blocks["saved"],
                                  [shared.squeeze(l) for l in lines if not l.startswith("#")])
+            # The new files that saves write and rename are never left behind.
+            ok &= shared.compare("files in the config file's folder", ["gearvane.conf"],
+                                 sorted(os.listdir(os.path.dirname(self.config))))
         if "calls" in self.scn.blocks:
             calls = [shared.step_at(self.markers, int(f["t"])) for kind, _, f, _ in self.log.read() if kind == "call"]
             actual = [f"{n} {calls.count(n)}" for n in (int(line.split()[0]) for line in self.scn.blocks["calls"])]
