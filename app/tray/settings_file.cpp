@@ -88,12 +88,12 @@ bool Join(const TrayOptions &o, const std::string &text, Settings *settings, std
 {
     std::string name = Utf8(o.configPath), error;
     *mistakes = ConfigMistakes(text, name, o.line.settings, TrayKeyCode);
+    if (!mistakes->empty())
+        return false;
     std::vector<SettingValue> values;
     Settings s;
-    if (!mistakes->empty() || !ReadConfigText(text, name, &values, &error) ||
-        !JoinSettings(o.line.settings, values, TrayKeyCode, &s, &error)) {
-        if (mistakes->empty())
-            mistakes->push_back(error);
+    if (!ReadConfigText(text, name, &values, &error) || !JoinSettings(o.line.settings, values, TrayKeyCode, &s, &error)) {
+        mistakes->push_back(error);
         return false;
     }
     ignored->clear();
