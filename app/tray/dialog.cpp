@@ -16,6 +16,7 @@ const wchar_t WindowClass[] = L"gearvane-tray";
 namespace {
 
 UINT TaskbarCreated;
+bool Activated;
 
 int Selected(HWND window, int id)
 {
@@ -126,6 +127,14 @@ INT_PTR CALLBACK TrayDialog(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return TRUE;
     case WM_SHOWWINDOW:
         OnShown(wParam != 0);
+        return FALSE;
+    case WM_ACTIVATE:
+        // The dialog would give the focus to its first control, Maximum gear, where an arrow
+        // key changes the setting: after its own handling, the focus goes to Hide.
+        if (LOWORD(wParam) != WA_INACTIVE && !Activated) {
+            Activated = true;
+            PostMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_HIDE)), TRUE);
+        }
         return FALSE;
     case WM_DPICHANGED:
         ScaleView(window, HIWORD(wParam), *reinterpret_cast<const RECT *>(lParam));

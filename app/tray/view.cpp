@@ -171,7 +171,6 @@ void InitView(HWND window)
     MakeFonts(window, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
     FillChoices(window);
     MakeColumns(window, true);
-    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_HIDE)), TRUE);
 }
 
 void ScaleView(HWND window, UINT dpi, const RECT &suggested)

@@ -14,8 +14,7 @@
 // The menu items that say which gear the game is in: ID_MENU_GEAR + 1 + gear, reverse first.
 enum { ID_MENU_GEAR = 40010, ID_MENU_GEAR_LAST = ID_MENU_GEAR + 1 + GEAR_TOP };
 
-// Sets up the controls once the dialog exists: the fonts, the lists' items and columns, and
-// the focus, on a button that no arrow key changes.
+// Sets up the controls once the dialog exists: the fonts, the lists' items and columns.
 void InitView(HWND window);
 
 // For WM_DPICHANGED: the layout and the fonts for the monitor's new DPI.
