@@ -24,7 +24,8 @@ gearvane-tray.exe: a step starts once the last one's keys have come and stayed q
 or -up. Actions of the scripted lever (see fake_dinput8.c): unplug [hard], replug [POSITION],
 pad POSITION (a second controller's), scroll down|up (the mouse on the status pane's scroll
 arrow), choose ROW (of the game controllers),
-lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT.
+lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT, click IDC_..
+(a control of tray_resource.h), gear R|N|1..7 (chosen in the menu of the game's gear).
 Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
 join the keys), save [xN] ["TEXT"] (the config file written as an editor does, emptied first;
 the text of `config` unless given), remove (the config file), taskkill (WM_CLOSE from another
@@ -56,6 +57,12 @@ HATS = {"up": 0, "up-right": 4500, "right": 9000, "down-right": 13500, "down": 1
         "left": 27000, "up-left": 31500, "centred": 0xFFFFFFFF}
 RADIOS = {"standard": 1025, "nascar": 1026, "max4": 1031, "max5": 1032, "max6": 1033, "max7": 1034}
 FIELD = re.compile(r'([\w-]+)=(\S*)')
+IDS = {name: int(value) for name, value in re.findall(
+    r"#define (IDC?_\w+)\s+(\d+)", open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                 "../../../resources/tray_resource.h")).read())}
+GEAR_MENU = 40010  # ID_MENU_GEAR of view.h
+CONFIG = re.compile(r"C:\\users\\[^\\]+\\AppData\\Roaming\\gearvane\\gearvane\.conf", re.I)
+STAMP = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
 
 
 def position(words):
@@ -229,7 +236,8 @@ class LegacyRun(Run):
 
 class Step:
     """A step of the tray's controller section, and the lines that tell the scripted lever."""
-    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type")
+    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type", "click",
+             "gear")
     RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession")
 
     def __init__(self, line):
@@ -243,7 +251,11 @@ class Step:
         n = self.number
         buttons, hat = position(self.words if self.kind in ("set", "replug", "pad") else [])
         state = f"{','.join(map(str, buttons)) or '-'} {hat}"
+        # A control by its name in tray_resource.h; a gear of the game's gear menu (R, N, 1..7).
+        click = IDS.get(self.words[0], 0) if self.kind == "click" else \
+            GEAR_MENU + 1 + "RN1234567".index(self.words[0]) - 1 if self.kind == "gear" else 0
         self.commands = {"set": [f"{n} set {state}"], "pad": [f"{n} pad {state}"],
+                         "click": [f"{n} click {click}"], "gear": [f"{n} click {click}"],
                          "replug": ([f"{n} set {state}"] if self.words else []) + [f"{n} plug"]}.get(
             self.kind, [f"{n} {self.kind} {' '.join(self.words)}" if self.kind in self.LEVER else f"{n} mark"])
 
@@ -378,11 +390,17 @@ class TrayRun(Run):
         if "log" in self.scn.blocks:
             lines = open(self.at("status.log"), errors="replace").read().splitlines() \
                 if os.path.exists(self.at("status.log")) else []
-            ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in lines])
+            # Each line starts with its local time, which is checked and then left out.
+            untimed = [CONFIG.sub(r"%APPDATA%\\gearvane\\gearvane.conf", STAMP.sub("", line, count=1))
+                       if STAMP.match(line) else "(no time) " + line for line in lines]
+            ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in untimed])
         if "saved" in self.scn.blocks:
             lines = open(self.config, errors="replace").read().splitlines() if os.path.exists(self.config) else []
             ok &= shared.compare("config file at the end, without its comments", self.scn.blocks["saved"],
                                  [shared.squeeze(l) for l in lines if not l.startswith("#")])
+            # The new files that saves write and rename are never left behind.
+            ok &= shared.compare("files in the config file's folder", ["gearvane.conf"],
+                                 sorted(os.listdir(os.path.dirname(self.config))))
         if "calls" in self.scn.blocks:
             calls = [shared.step_at(self.markers, int(f["t"])) for kind, _, f, _ in self.log.read() if kind == "call"]
             actual = [f"{n} {calls.count(n)}" for n in (int(line.split()[0]) for line in self.scn.blocks["calls"])]
