@@ -82,3 +82,22 @@ bool LearnDone(const Learning &l)
 {
     return l.question >= QUESTIONS;
 }
+
+ResetAnswer LearnResetSample(Learning *l, const Sample &now, GateInput *input, int32_t *takenBy)
+{
+    bool fresh = NewInput(l->before, now, input);
+    l->before = now;
+    if (!fresh)
+        return RESET_NOTHING;
+    if (input->kind == GateInput::HAT)
+        return RESET_HAT;
+    for (int i = 0; i < l->map.count; i++) {
+        const GateEntry &e = l->map.entries[i];
+        if (e.input.kind == GateInput::BUTTON && e.input.value == input->value) {
+            *takenBy = e.gear;
+            return RESET_GEAR_INPUT;
+        }
+    }
+    l->map.resetButton = static_cast<int>(input->value);
+    return RESET_ANSWERED;
+}

@@ -38,4 +38,16 @@ void LearnEnd(Learning *learning);
 
 bool LearnDone(const Learning &learning);
 
+enum ResetAnswer {
+    RESET_NOTHING,     // nothing new in this sample
+    RESET_ANSWERED,    // a new button that no gear uses: it is the map's reset button now
+    RESET_GEAR_INPUT,  // the new input is a gear's button
+    RESET_HAT,         // the hat moved: the reset is a button
+};
+
+// The optional question once the gears are learned: a new sample of the lever, answered by
+// a newly pressed button that no gear uses. *input is the new input; on RESET_GEAR_INPUT
+// *takenBy is the gear whose button it is.
+ResetAnswer LearnResetSample(Learning *learning, const Sample &now, GateInput *input, int32_t *takenBy);
+
 #endif

@@ -34,45 +34,6 @@ bool WriteAll(int fd, const std::string &text)
     return true;
 }
 
-// Sets the learned keys in the config file, keeping the rest of it. The new text is written
-// beside it and renamed over it, so a failure leaves the old file whole. Returns false with
-// the reason in *error.
-bool WriteConfig(const std::string &path, const std::vector<std::pair<std::string, std::string>> &learned,
-                 std::string *error)
-{
-    std::string text;
-    int rc = ReadConfigFile(path, &text, error);
-    if (rc != 0 && rc != ENOENT)
-        return false;
-    // Through a symlink, as dotfile managers keep it, the file it points to is rewritten.
-    char real[PATH_MAX];
-    std::string target = realpath(path.c_str(), real) ? real : path;
-    // The folder too, as ~/.config/gearvane may not exist yet.
-    for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1))
-        mkdir(target.substr(0, slash).c_str(), 0755);
-    // The new file keeps the old one's permissions: a user may keep it private.
-    struct stat old;
-    mode_t mode = stat(target.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
-    std::string temporary = target + ".new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && fchmod(fd, mode) == 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
-    int saved = errno;
-    if (fd >= 0 && close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        *error = target + ": " + strerror(saved);
-        if (fd >= 0)
-            unlink(temporary.c_str());
-    }
-    return ok;
-}
-
 // The name as one shell word, so that the printed line can be pasted as it is.
 std::string ShellWord(const std::string &s)
 {
@@ -166,6 +127,42 @@ int Question(const Lever &lever, Learning *learning)
 }
 
 }  // namespace
+
+bool WriteConfig(const std::string &path, const std::vector<std::pair<std::string, std::string>> &learned,
+                 std::string *error)
+{
+    std::string text;
+    int rc = ReadConfigFile(path, &text, error);
+    if (rc != 0 && rc != ENOENT)
+        return false;
+    // Through a symlink, as dotfile managers keep it, the file it points to is rewritten.
+    char real[PATH_MAX];
+    std::string target = realpath(path.c_str(), real) ? real : path;
+    // The folder too, as ~/.config/gearvane may not exist yet.
+    for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1))
+        mkdir(target.substr(0, slash).c_str(), 0755);
+    // The new file keeps the old one's permissions: a user may keep it private.
+    struct stat old;
+    mode_t mode = stat(target.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
+    std::string temporary = target + ".new";
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && fchmod(fd, mode) == 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
+    int saved = errno;
+    if (fd >= 0 && close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        *error = target + ": " + strerror(saved);
+        if (fd >= 0)
+            unlink(temporary.c_str());
+    }
+    return ok;
+}
 
 int Learn(const Settings &s)
 {

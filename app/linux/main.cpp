@@ -1,9 +1,11 @@
-// gearvane for Linux: reads the options, then runs the daemon, --learn or --list-devices.
+// gearvane for Linux: reads the options, then runs the daemon, --learn, --list-devices, or
+// asks the daemon that runs (--status, --set-gear).
 #include <stdio.h>
 
 #include <string>
 #include <vector>
 
+#include "control_client.h"
 #include "daemon.h"
 #include "learn.h"
 #include "lever_search.h"
@@ -56,6 +58,10 @@ int main(int argc, char **argv)
         return ListDevices();
     case MODE_LEARN:
         return Learn(settings);
+    case MODE_STATUS:
+        return PrintStatus();
+    case MODE_SET_GEAR:
+        return SetGameGear(settings.setGear);
     default:
         return RunDaemon(args, settings);
     }
