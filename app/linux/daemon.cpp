@@ -209,18 +209,22 @@ void ShowDevices(Daemon &d)
 // What the keys just sent mean for the game's gear, told to the clients.
 void OnTaps(Daemon &d, const TapActions &a, const TapSent &sent)
 {
-    if (a.news.reset && !a.news.reported)
-        d.gameSource = "reset";
-    if (a.news.set && !a.news.reported)
-        d.gameSource = "user";
-    if (sent.pressed) {
-        d.gameSource = "counted";
-        if (d.control.Count()) {
-            int32_t to = TapperLanding(&d.tapper);
-            const ShiftKeys &keys = d.keys->Keys();
-            d.control.Broadcast(TapLine(a.press, a.press > 0 ? keys.upName : keys.downName, to - a.press, to));
+    bool resync = (a.news.reset || a.news.set) && !a.news.reported;
+    if (resync)
+        d.gameSource = a.news.reset ? "reset" : "user";
+    if (sent.pressed && d.control.Count()) {
+        int32_t to = TapperLanding(&d.tapper), from = to - a.press;
+        // The gear the game was set to comes first, then the tap that goes on from it.
+        GameState before = {from, d.gameSource, TapperHeading(&d.tapper), true};
+        if (resync && !(before == d.gameShown)) {
+            d.gameShown = before;
+            d.control.Broadcast(GameLine(before));
         }
+        const ShiftKeys &keys = d.keys->Keys();
+        d.control.Broadcast(TapLine(a.press, a.press > 0 ? keys.upName : keys.downName, from, to));
     }
+    if (sent.pressed)
+        d.gameSource = "counted";
     ShowGame(d);
 }
 
