@@ -394,10 +394,18 @@ def test_status_and_set_gear(program):
         c.until(lambda m: m["type"] == "game" and m["source"] == "user" and m["gear"] == -1)
         c.until(lambda m: m["type"] == "game" and m["gear"] == 3 and not m["busy"])
         check(d.run("--set-gear", "9")[0] == 2, "--set-gear 9 is a usage error")
+        # A second one runs without the socket, and says why.
+        status, out, err = d.run("--simulate")
+        check(status == 0 and "no control socket: another gearvane has" in err, f"a second gearvane: {err}")
         d.end()
+        check(not os.path.exists(d.path), "the socket was left behind")
         for args in (["--status"], ["--set-gear", "2"]):
             status, out, err = d.run(*args)
             check(status == 1 and "no gearvane is running" in err, f"{args} with none running: {status} {err}")
+        del d.env["XDG_RUNTIME_DIR"]
+        status, out, err = d.run("--status")
+        check(status == 1 and "XDG_RUNTIME_DIR is not set" in err, f"--status without XDG_RUNTIME_DIR: {err}")
+        check("no control socket: XDG_RUNTIME_DIR is not set" in d.run("--simulate")[2], "--simulate said nothing")
     finally:
         d.close()
 

@@ -90,4 +90,22 @@ TEST(Learn, ReverseIsAskedLastAndAButtonHeldAtTheStartMustBePressedAgain)
     EXPECT_EQ(l.map.entries[0].gear, GEAR_REVERSE);
 }
 
+TEST(Learn, ResetIsANewButtonThatNoGearUses)
+{
+    Learning l;
+    GateInput input;
+    int32_t taken = 0;
+    LearnStart(&l, Held("", C));
+    LearnSample(&l, Held("13", C), &taken);
+    LearnEnd(&l);
+    EXPECT_EQ(LearnResetSample(&l, Held("13", C), &input, &taken), RESET_NOTHING);  // held since
+    EXPECT_EQ(LearnResetSample(&l, Held("", HAT_LEFT), &input, &taken), RESET_HAT);
+    EXPECT_EQ(LearnResetSample(&l, Held("", C), &input, &taken), RESET_NOTHING);
+    EXPECT_EQ(LearnResetSample(&l, Held("13", C), &input, &taken), RESET_GEAR_INPUT);
+    EXPECT_EQ(taken, 1);
+    EXPECT_EQ(l.map.resetButton, 0);
+    EXPECT_EQ(LearnResetSample(&l, Held("13,11", C), &input, &taken), RESET_ANSWERED);
+    EXPECT_EQ(l.map.resetButton, 11);
+}
+
 }  // namespace
