@@ -86,8 +86,6 @@ void Status(Daemon &d, const char *format, ...)
     va_end(args);
     if (!d.settings.quiet)
         PrintLine(line);
-    if (!d.control.Listening())
-        return;
     int64_t now = WallMs();
     d.control.Broadcast(StatusLine(line, now, false));
     d.backlog.push_back(StatusLine(line, now, true));
@@ -753,11 +751,14 @@ bool SetUp(Daemon &d)
     TapperStart(&d.tapper, TimingOf(d.settings));
     d.configPath = ConfigPath(d.args);
     d.fixed = CommandLineKeys(d.args);
+    int64_t now = Now();
+    if (!(d.settings.mode == MODE_SIMULATE ? StartSimulate(d, now) : StartLever(d, now)))
+        return false;
+    // Once there is a lever to drive: a gearvane that ends at once takes no socket.
     std::string why = d.control.Open(&d.poller);
     if (!why.empty())
         Status(d, "%s", why.c_str());
-    int64_t now = Now();
-    return d.settings.mode == MODE_SIMULATE ? StartSimulate(d, now) : StartLever(d, now);
+    return true;
 }
 
 bool Finished(const Daemon &d)

@@ -361,6 +361,11 @@ class Player:
 
     def spawn(self):
         os.makedirs(f"{self.work}/xdg/gearvane")
+        # A control socket of its own, in a folder of the user's alone.
+        self.env["XDG_RUNTIME_DIR"] = f"{self.work}/run"
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], 0o700)
+        if self.as_user:
+            os.chown(self.env["XDG_RUNTIME_DIR"], self.as_user["user"], self.as_user["group"])
         if "config" in self.scn.settings:
             self.write_config(self.scn.string("config").decode())
         stdin = subprocess.PIPE if any(s.kind in ("stdin", "eof") for s in self.scn.steps) else subprocess.DEVNULL
