@@ -406,7 +406,8 @@ std::string DescribeState(const std::vector<std::string> &lines)
         if (!settings.contains(key) || settings[key].is_null())
             continue;
         const json &v = settings[key];
-        text += std::string(" ") + key + " = " + (v.is_string() ? v.get<std::string>() : Line(v)) + ";";
+        bool plain = v.is_string() && !v.get<std::string>().empty();
+        text += std::string(" ") + key + " = " + (plain ? v.get<std::string>() : Line(v)) + ";";
     }
     if (text.back() == ';')
         text.pop_back();

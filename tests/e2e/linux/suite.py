@@ -21,13 +21,14 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
-                stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
-                waited for). A step starts once the last one's key and sdl lines have come
+                stdin [TEXT], stdin end, run ARGS (another gearvane, with no input,
+                waited for), or ask JSON (a request on its control socket, waited for). A step starts once the last one's key and sdl lines have come
                 and 300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
                 keyboard appeared with these keys; `shifter` for its virtual shifter), STEP
                 keyboard gone, STEP stdout TEXT, STEP run TEXT (each line of a `run`, then
-                `exit N`), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
+                `exit N`), STEP ask TEXT (of an `ask`: the lever and the Scripted Lever's
+                entry in the devices list as they change, then `ok` or `error: WHY`), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
   sdl:          what each SDL2 client sees: STEP opened NAME..., STEP buttonN down|up|tap [xN],
                 STEP closed; their holds must be the kernel's (see SDL_HOLD_SLACK)
   stderr:       gearvane's standard error
@@ -45,6 +46,7 @@ import re
 import select
 import shlex
 import signal
+import socket
 import statistics
 import struct
 import subprocess
@@ -65,12 +67,12 @@ except ImportError:
     evdev = None
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit", "sdl"}
-ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run"}
+ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run", "ask"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
 SDL_CLIENTS = {"sdl": {}, "sdl-no-udev": {"SDL_JOYSTICK_DISABLE_UDEV": "1"}}
-KEYS = {"key", "stdout", "run", "udev", *OUTPUTS}  # the kinds of the keys block
+KEYS = {"key", "stdout", "run", "ask", "udev", *OUTPUTS}  # the kinds of the keys block
 COUNTED = KEYS | set(SDL_CLIENTS)  # what a step waits for
 # How far the holds that a game sees through SDL may be off the kernel's, in ms, in the
 # median over the taps; more when gearvane's own holds, as the kernel stamped them, are
@@ -416,6 +418,33 @@ class Player:
             self.proc.stdin.close()
         elif s.kind == "run":
             self.run(s.arg)
+        elif s.kind == "ask":
+            self.ask(s.arg)
+
+    def ask(self, request):
+        """A request on gearvane's control socket, as gearvane-gui makes it, after the state
+        that a client is sent on connect."""
+        try:
+            with socket.socket(socket.AF_UNIX) as s:
+                s.settimeout(self.timeout)
+                s.connect(f"{self.env['XDG_RUNTIME_DIR']}/gearvane/control")
+                lines = s.makefile("rb")
+                while json.loads(lines.readline())["type"] != "learning":
+                    pass
+                s.sendall(request.encode() + b"\n")
+                while True:
+                    m = json.loads(lines.readline())
+                    if m["type"] == "lever":
+                        self.log("ask", f"lever {m['node']} gear {m['gear']}" if m["attached"]
+                                 else f"lever waiting for {m['waiting']}")
+                    for d in m.get("devices", []) if m["type"] == "devices" else []:
+                        if d["name"] == LEVER:
+                            self.log("ask", f"device {d['node']} setting {d['setting']} driving {d['driving']}")
+                    if m["type"] == "reply":
+                        self.log("ask", "ok" if m["ok"] else f"error: {m['error']}")
+                        return
+        except (OSError, ValueError) as e:
+            self.log("ask", f"failed: {e}")
 
     def dropped(self, to):
         """Moves the lever while gearvane is stopped, at the start of a burst of another
