@@ -53,6 +53,8 @@ class Daemon:
         self.program = program
         self.process = None
         if user:
+            # A copy that the user may run, wherever the build is.
+            program = shutil.copy(program, os.path.join(self.folder, "gearvane"))
             os.chmod(self.folder, 0o755)
             for root, dirs, files in os.walk(self.folder):
                 for name in dirs + files + [""]:

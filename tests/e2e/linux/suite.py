@@ -669,10 +669,11 @@ def check_taps(scn, args, events):
     """Each key-down gets its key-up before the next; the first key on a new keyboard
     waits for its settle time; holds and gaps of 40 ms or more are not shorter than half
     (between kernel timestamps, the program's own work before each write shortens or
-    lengthens them by up to about 10 ms under emulation); and a tap that an unplug or a
-    signal cuts short ends at once, well within half its hold."""
+    lengthens them by up to about 10 ms under emulation); and a tap that an unplug, a signal
+    or a request (which may let go of the lever) cuts short ends at once, well within half
+    its hold."""
     hold, gap = scn.hold_gap(args)
-    cut = {s.number for s in scn.steps if s.kind in ("unplug", "signal")}
+    cut = {s.number for s in scn.steps if s.kind in ("unplug", "signal", "ask")}
     starts = {step: t for t, step, kind, _ in events if kind == "step"}
     problems, down, last_up, appeared = [], None, None, None
     for t, step, kind, text in sorted(events, key=lambda e: e[0]):
@@ -696,9 +697,9 @@ def check_taps(scn, args, events):
         elif not down or down[0] != key:
             problems.append(f"step {step}: {key} up without its down")
         else:
-            if step in cut and t - starts[step] > hold / 2 * 1e6:
+            if step in cut and down[1] < starts[step] and t - starts[step] > hold / 2 * 1e6:
                 problems.append(f"step {step}: {key} went up {(t - starts[step]) / 1e6:.0f} ms after the step began")
-            elif step not in cut and hold >= 40 and t - down[1] < hold / 2 * 1e6:
+            elif (step not in cut or down[1] >= starts[step]) and hold >= 40 and t - down[1] < hold / 2 * 1e6:
                 problems.append(f"step {step}: {key} held {(t - down[1]) / 1e6:.1f} ms (hold {hold} ms)")
             down, last_up = None, t
     if down:
