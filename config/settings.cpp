@@ -13,14 +13,6 @@ namespace {
 const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
                             "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
 
-bool IsKey(const std::string &key)
-{
-    for (const char *k : Keys)
-        if (key == k)
-            return true;
-    return false;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -260,6 +252,14 @@ std::string ConfigLine(const std::string &key, const std::string &value)
 
 }  // namespace
 
+bool IsSettingKey(const std::string &key)
+{
+    for (const char *k : Keys)
+        if (key == k)
+            return true;
+    return false;
+}
+
 bool ReadFlag(const std::string &text, bool *on)
 {
     std::string s = Lower(text);
@@ -300,7 +300,7 @@ bool ReadConfigText(const std::string &text, const std::string &name, std::vecto
             return false;
         }
         std::string key(Trim(line.substr(0, equals)));
-        if (!IsKey(key)) {
+        if (!IsSettingKey(key)) {
             *error = at + Shown(key) + " is not a setting; the settings are " + SettingKeyList;
             return false;
         }

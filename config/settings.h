@@ -53,6 +53,9 @@ struct SettingValue {
 // The keys a config file may hold, as a comma list for messages.
 extern const char SettingKeyList[];
 
+// Whether `key` is one that a config file may hold.
+bool IsSettingKey(const std::string &key);
+
 // Reads a config file's text: `key = value` lines, blank lines, comments from '#' or ';' at
 // the start of a line or after a blank, values optionally in double quotes (inside them \"
 // and \\ stand for " and \). CRLF line ends and a UTF-8 byte order mark are taken too.

@@ -51,17 +51,6 @@ json Gates(const GateMap &map)
     return gates;
 }
 
-const char *const SetKeys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
-                               "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
-
-bool IsSetKey(const std::string &key)
-{
-    for (const char *k : SetKeys)
-        if (key == k)
-            return true;
-    return false;
-}
-
 // A setting's value as the config file would hold it after '='.
 bool FileValue(const std::string &key, const json &value, std::string *text, std::string *error)
 {
@@ -98,7 +87,7 @@ bool ReadSet(const json &m, Request *r, std::string *error)
         return false;
     }
     for (auto &[key, value] : settings->items()) {
-        if (!IsSetKey(key)) {
+        if (!IsSettingKey(key)) {
             *error = "set: '" + key + "' is not a setting; the settings are " + SettingKeyList;
             return false;
         }
@@ -402,10 +391,9 @@ std::string DescribeState(const std::vector<std::string> &lines)
     text += "config: " + (hello.contains("config") && hello["config"].is_string() ? hello["config"].get<std::string>()
                                                                                    : std::string("none"));
     text += "\nsettings:";
-    for (const char *key : SetKeys) {
-        if (!settings.contains(key) || settings[key].is_null())
+    for (auto &[key, v] : settings.items()) {
+        if (!IsSettingKey(key) || v.is_null())
             continue;
-        const json &v = settings[key];
         bool plain = v.is_string() && !v.get<std::string>().empty();
         text += std::string(" ") + key + " = " + (plain ? v.get<std::string>() : Line(v)) + ";";
     }
