@@ -22,13 +22,16 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS,
                 stdin [TEXT], stdin end, run ARGS (another gearvane, with no input,
-                waited for), or ask JSON (a request on its control socket, waited for). A step starts once the last one's key and sdl lines have come
+                waited for), ask JSON (a request on its control socket, waited for), or
+                watch (a client of that socket that watches every device's live input from
+                then on). A step starts once the last one's key and sdl lines have come
                 and 300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
                 keyboard appeared with these keys; `shifter` for its virtual shifter), STEP
                 keyboard gone, STEP stdout TEXT, STEP run TEXT (each line of a `run`, then
                 `exit N`), STEP ask TEXT (of an `ask`: the lever and the Scripted Lever's
-                entry in the devices list as they change, then `ok` or `error: WHY`), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
+                entry in the devices list as they change, then `ok` or `error: WHY`), STEP watch
+                TEXT (the Scripted Lever's live input, as a `watch` client is sent it), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
   sdl:          what each SDL2 client sees: STEP opened NAME..., STEP buttonN down|up|tap [xN],
                 STEP closed; their holds must be the kernel's (see SDL_HOLD_SLACK)
   stderr:       gearvane's standard error
@@ -67,12 +70,13 @@ except ImportError:
     evdev = None
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit", "sdl"}
-ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run", "ask"}
+ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run", "ask",
+           "watch"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
 SDL_CLIENTS = {"sdl": {}, "sdl-no-udev": {"SDL_JOYSTICK_DISABLE_UDEV": "1"}}
-KEYS = {"key", "stdout", "run", "ask", "udev", *OUTPUTS}  # the kinds of the keys block
+KEYS = {"key", "stdout", "run", "ask", "watch", "udev", *OUTPUTS}  # the kinds of the keys block
 COUNTED = KEYS | set(SDL_CLIENTS)  # what a step waits for
 # How far the holds that a game sees through SDL may be off the kernel's, in ms, in the
 # median over the taps; more when gearvane's own holds, as the kernel stamped them, are
@@ -420,14 +424,35 @@ class Player:
             self.run(s.arg)
         elif s.kind == "ask":
             self.ask(s.arg)
+        elif s.kind == "watch":
+            self.watch()
+
+    def connect(self):
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(self.timeout)
+        s.connect(f"{self.env['XDG_RUNTIME_DIR']}/gearvane/control")
+        return s
+
+    def watch(self):
+        """A client that watches every device's live input, as the device picker does; what
+        it is sent is read with gearvane's own output."""
+        s = self.connect()
+        s.sendall(b'{"type":"watch-devices","on":true}\n')
+        s.setblocking(False)
+        self.pipes[s.fileno()] = ["watch", b"", s]
+
+    def watched(self, line):
+        """The Scripted Lever's live input in a line that a `watch` client is sent, or None."""
+        m = json.loads(line)
+        if m["type"] != "device-input" or m["node"] != self.lever.node:
+            return None
+        return f"{m['node']} buttons {','.join(map(str, m['buttons'])) or 'none'} hat {m['hat'] or 'centred'}"
 
     def ask(self, request):
         """A request on gearvane's control socket, as gearvane-gui makes it, after the state
         that a client is sent on connect."""
         try:
-            with socket.socket(socket.AF_UNIX) as s:
-                s.settimeout(self.timeout)
-                s.connect(f"{self.env['XDG_RUNTIME_DIR']}/gearvane/control")
+            with self.connect() as s:
                 lines = s.makefile("rb")
                 while json.loads(lines.readline())["type"] != "learning":
                     pass
@@ -524,7 +549,11 @@ class Player:
             del self.pipes[fd]
             f.close()
         for line in lines:
-            self.log(kind, line.decode(errors="replace"))
+            text = line.decode(errors="replace")
+            if kind == "watch":
+                text = self.watched(text)
+            if text is not None:
+                self.log(kind, text)
 
     def wait(self, done, settle):
         """Until done() (or a timeout, which is logged), then `settle` seconds more."""
