@@ -91,14 +91,6 @@ bool ReadValue(const std::string &raw, std::string *value, std::string *reason)
     return true;
 }
 
-bool HasControl(const std::string &s)
-{
-    for (unsigned char c : s)
-        if ((c < 0x20 && c != '\t') || c == 0x7f)
-            return true;
-    return false;
-}
-
 const SettingValue *Find(const std::vector<SettingValue> &values, const char *key)
 {
     const SettingValue *found = nullptr;

@@ -21,6 +21,7 @@ struct Settings {
     Mode mode = MODE_RUN;
     std::string device;  // an event node (a path), a part of a device name, or empty: the first lever
     bool grab = false;
+    bool waitForLever = false;  // Linux: a lever that another gearvane drives is waited for
     GateMap map = StandardPlate;
     std::string mapName = "standard";  // standard, nascar or the gate map's text
     int maxGear = 6;

@@ -1,4 +1,4 @@
-// Trimming and case folding of ASCII text.
+// Trimming, case folding and control characters of ASCII text.
 #include "text.h"
 
 std::string_view Trim(std::string_view text, std::string_view blanks)
@@ -16,4 +16,12 @@ std::string Lower(std::string_view text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return lower;
+}
+
+bool HasControl(std::string_view text)
+{
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t') || c == 0x7f)
+            return true;
+    return false;
 }

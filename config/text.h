@@ -11,4 +11,7 @@ std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
 // `text` with ASCII capitals made small; other bytes, UTF-8 included, stay as they are.
 std::string Lower(std::string_view text);
 
+// Whether `text` holds a control character other than a tab: no line of a config file may.
+bool HasControl(std::string_view text);
+
 #endif

@@ -115,8 +115,8 @@ static void Settle(Tapper *t, TapActions *a)
     int32_t landing = TapperLanding(t);
     if (landing != t->named) {
         a->news.ended = true;
-        a->news.from = landing;
-        a->news.to = t->named;
+        a->news.endedIn = landing;
+        a->news.named = t->named;
     }
 }
 
@@ -186,8 +186,15 @@ TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset)
     t->lever = gear;
     if (gear != GEAR_NONE)
         t->target = gear;
-    if (t->target != before || resync || again)
+    if (t->target != before || resync || again) {
+        // A reset ends the change under way; a new change must not hide that.
+        if (t->underway && (resync || t->resetPending) && t->target != from && t->target != GEAR_NONE) {
+            a.news.ended = true;
+            a.news.endedIn = t->resetPending ? t->pending : GEAR_NONE;
+            a.news.named = t->named;
+        }
         Announce(t, from, &a);
+    }
     Advance(t, now, &a);
     Settle(t, &a);
     return a;
@@ -396,6 +403,12 @@ size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, c
     if (news.shifted)
         add(snprintf(text + used, size - used, "the game shifted to %s by itself\n",
                      GearWords(news.game, a, sizeof a)));
+    if (news.stopped)
+        add(snprintf(text + used, size - used, "the change to %s stopped: the game stays in %s\n",
+                     GearName(news.to), GearWords(news.game, a, sizeof a)));
+    if (news.ended)
+        add(snprintf(text + used, size - used, "the change to %s ended in %s\n", GearName(news.named),
+                     GearName(news.endedIn)));
     if (news.change) {
         int32_t taps = news.to - news.from;
         add(snprintf(text + used, size - used, "%s -> %s: %d x %s", GearName(news.from),
@@ -404,11 +417,5 @@ size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, c
             add(snprintf(text + used, size - used, " (the game reports %s)", GearWords(news.from, a, sizeof a)));
         add(snprintf(text + used, size - used, "\n"));
     }
-    if (news.stopped)
-        add(snprintf(text + used, size - used, "the change to %s stopped: the game stays in %s\n",
-                     GearName(news.to), GearWords(news.game, a, sizeof a)));
-    if (news.ended)
-        add(snprintf(text + used, size - used, "the change to %s ended in %s\n", GearName(news.to),
-                     GearName(news.from)));
     return used;
 }

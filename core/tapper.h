@@ -52,13 +52,14 @@ struct TapNews {
     bool reset;     // the reset was pressed: the game is taken to be in neutral, or `reported` it is in `game`
     bool set;       // the user said the game is in `game`; or `reported`: said `to`, but the game reports `game`
     bool change;    // a change begins, from gear `from` to gear `to`; `reported`: the game reports `from`
-    bool ended;     // the change under way ended in gear `from`, not in `to`, the gear its line named
+    bool ended;     // the change under way ended in gear `endedIn`, not in `named`, the gear its line named
     bool stopped;   // the change to `to` stopped: the game stays in `game` however often it is tapped
     bool shifted;   // the game shifted to `game` by itself
     bool lost;      // the game's reports stopped; taps are counted from `game`
     bool heard;     // the game reports `game`, for the first time or after they stopped
     bool reported;
     int32_t from, to, game;
+    int32_t endedIn, named;
 };
 
 // What the front end sends now, in this order: a key-up, then a key-down. Each is a
@@ -137,10 +138,10 @@ bool TapperReporting(const Tapper *t);
 bool TapperBusy(const Tapper *t);
 
 // The status lines of `news`, each ending in a newline, written into `text` (`size` bytes,
-// always terminated): "reset: the game is taken to be in neutral", "N -> 7: 7 x KEY_PAGEUP"
-// with the names of the keys, "3 -> 4: 1 x KEY_PAGEUP (the game reports 3rd)", "the change
-// to 4 ended in N", "the change to 6 stopped: the game stays in 5th", "the game shifted to
-// neutral by itself", and when the game's reports stop and come back. Returns the length
+// always terminated), in this order: the game's reports stopped or came back, the reset,
+// the user's word, "the game shifted to neutral by itself", "the change to 6 stopped: the
+// game stays in 5th", "the change to 4 ended in N", and "N -> 7: 7 x KEY_PAGEUP" with the
+// names of the keys ("3 -> 4: 1 x KEY_PAGEUP (the game reports 3rd)"). Returns the length
 // written.
 size_t FormatNews(const TapNews &news, const char *upKey, const char *downKey, char *text, size_t size);
 

@@ -19,6 +19,9 @@
 #define IDC_LEARN           2024
 #define IDC_SKIP            2025
 #define IDC_STATUS          2031
+#define IDC_CONTROLLERS     2035
+#define IDC_USE_LEVER       2036
+#define IDC_CONTROLLERS_NOTE 2037
 #define IDC_AUTOSTART       2041
 #define IDC_HIDE            2042
 #define IDC_QUIT            2043

@@ -60,6 +60,9 @@ QString Connection::SocketPath()
 void Connection::Start()
 {
     Watch();
+    // A daemon that is starting may have bound its socket before the watch began, and not
+    // listen yet.
+    retriesLeft = 5;
     TryConnect();
 }
 

@@ -82,6 +82,15 @@ bool Ask(const std::string &request, std::vector<std::string> *lines)
     return false;
 }
 
+// Whether what was printed reached standard output; says why not.
+bool Printed()
+{
+    if (fflush(stdout) == 0)
+        return true;
+    PrintError("standard output: %s", strerror(errno));
+    return false;
+}
+
 }  // namespace
 
 int PrintStatus()
@@ -91,7 +100,7 @@ int PrintStatus()
         return 1;
     lines.pop_back();
     fputs(DescribeState(lines).c_str(), stdout);
-    return 0;
+    return Printed() ? 0 : 1;
 }
 
 int SetGameGear(int32_t gear)
@@ -106,5 +115,5 @@ int SetGameGear(int32_t gear)
         return 1;
     }
     printf("the game is taken to be in %s\n", gear == GEAR_NONE ? "neutral" : GearQuestion(gear));
-    return 0;
+    return Printed() ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+#include "../../config/config_file.h"
 #include "../../config/gate_map.h"
 #include "../../core/tapper.h"
 #include "control.h"
@@ -25,7 +26,6 @@
 #include "gate_learning.h"
 #include "key_printer.h"
 #include "keyboard.h"
-#include "learn.h"
 #include "lever_search.h"
 #include "poller.h"
 #include "process.h"
@@ -37,7 +37,7 @@
 namespace {
 
 struct Daemon {
-    std::vector<std::string> args;  // the command line, read again on SIGHUP
+    std::vector<std::string> args;  // the command line, read again on a reload
     Settings settings;
     Poller poller;
     Signals signals;
@@ -62,6 +62,7 @@ struct Daemon {
     std::string leverWhy;  // why the lever looked for cannot be had, when that is known
     GateLearning learning;
     uint64_t learner = 0;  // the client that started learning
+    bool controlLater = false;  // the socket waits for the lever, which another gearvane drives
 };
 
 enum { BACKLOG_LINES = 20 };
@@ -275,15 +276,33 @@ void Redecode(Daemon &d, int64_t now)
         ReadLever(d, now);
 }
 
+// Takes the control socket; that there is none is said, and no reason to end.
+void OpenControl(Daemon &d)
+{
+    d.controlLater = false;
+    std::string why = d.control.Open(&d.poller);
+    if (!why.empty())
+        Status(d, "%s", why.c_str());
+}
+
 // What the finder made of its last look: a lever to read from now on, or a failure.
 void OnFinderOutcome(Daemon &d, LeverFinder::Outcome outcome, int64_t now)
 {
     if (outcome == LeverFinder::FAILED)
         EndWithError(d, d.finder->error);
+    if (outcome == LeverFinder::DRIVEN) {
+        d.leverWhy = d.finder->error;
+        // The gearvane that drives the lever has the socket too, until it lets the lever go.
+        d.controlLater = !d.control.Listening();
+        Status(d, "%s; waiting until it is free", d.leverWhy.c_str());
+        ShowLever(d);
+    }
     if (outcome != LeverFinder::FOUND || !Watch(d, d.finder->lever.fd.Get(), SRC_LEVER))
         return;
     d.leverWhy.clear();
     Status(d, "lever: %s (%s)", d.finder->lever.path.c_str(), d.finder->lever.name.c_str());
+    if (d.controlLater)
+        OpenControl(d);
     ReadLever(d, now);
     ShowDevices(d);
 }
@@ -382,7 +401,8 @@ void OnReload(Daemon &d, int64_t now)
 }
 
 // Lets go of the lever in use (a key that is down goes up) and looks for the one that the
-// settings now name. That it cannot be had is no reason to end: it is waited for.
+// settings now name. That it cannot be had is no reason to end: it is waited for, even
+// while another gearvane drives it.
 void RetakeLever(Daemon &d, int64_t now)
 {
     if (d.input)
@@ -390,7 +410,7 @@ void RetakeLever(Daemon &d, int64_t now)
     SendKeys(d, TapperStop(&d.tapper, now), now);
     if (d.learning.Active())
         EndLearning(d, "lever lost", now);
-    d.finder.emplace(d.settings.device, d.settings.grab);
+    d.finder.emplace(d.settings.device, d.settings.grab, true);
     std::string error;
     if (!d.finder->Open(&error)) {
         EndWithError(d, error);
@@ -431,7 +451,7 @@ std::string Unplaced(const std::string &error, const std::string &path,
 }
 
 // Sets keys of the config file, checks the whole file with the command line as at start,
-// saves it and applies it as SIGHUP does; `device` and `grab` are taken at once. `said` is
+// saves it and applies it as a reload does; `device` and `grab` are taken at once. `said` is
 // the status line, or empty for one that names what changed. False, with the reason in
 // *error, when nothing was saved or applied.
 bool SetSettings(Daemon &d, const std::vector<std::pair<std::string, std::string>> &set, const std::string &said,
@@ -454,7 +474,7 @@ bool SetSettings(Daemon &d, const std::vector<std::pair<std::string, std::string
         *error = Unplaced(*error, d.configPath, set);
         return false;
     }
-    if (!WriteConfig(d.configPath, set, error))
+    if (!SaveLearned(d.configPath, set, KeyboardKeyCode, error))
         return false;
     Settings applied;
     if (!ReadSettingsAgain(d.args, d.settings, &applied, error))
@@ -673,15 +693,26 @@ void AfterTurn(Daemon &d, int64_t now)
 
 void OnSignals(Daemon &d, int64_t now)
 {
-    for (int signal; d.status < 0 && (signal = d.signals.Next());) {
-        if (signal == SIGHUP) {
+    for (Signals::Meaning signal; d.status < 0 && (signal = d.signals.Next()) != Signals::NONE;) {
+        if (signal == Signals::RELOAD) {
             OnReload(d, now);
             continue;
         }
-        // Never leave a key down: let it go, then end.
+        if (signal == Signals::CONTINUE) {
+            // The lever may have moved while the program was stopped.
+            Redecode(d, now);
+            continue;
+        }
+        // Never leave a key down: let it go, then stop or end.
         SendKeys(d, TapperStop(&d.tapper, now), now);
-        if (d.status < 0)
+        if (d.status >= 0)
+            break;
+        if (signal != Signals::STOP) {
             d.status = 0;
+            break;
+        }
+        Signals::Stop();
+        now = Now();
     }
 }
 
@@ -690,8 +721,7 @@ bool StartSimulate(Daemon &d, int64_t now)
     d.keys = std::make_unique<KeyPrinter>(KeysOf(d.settings), now);
     d.input.emplace();
     if (isatty(STDIN_FILENO))
-        fprintf(stderr, "Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). "
-                        "Ctrl-D ends.\n");
+        PrintLine("Type a lever position and Enter: 1..7, r (reverse), n (neutral), x (reset). Ctrl-D ends.");
     // Standard input stays blocking, as it is shared with the shell; it is read only when
     // epoll says it is ready. What epoll refuses (a regular file, /dev/zero) never blocks:
     // it is read a piece a turn, so that signals still get in.
@@ -716,7 +746,7 @@ bool StartLever(Daemon &d, int64_t now)
         EndWithError(d, error);
         return false;
     }
-    d.finder.emplace(d.settings.device, d.settings.grab);
+    d.finder.emplace(d.settings.device, d.settings.grab, d.settings.waitForLever);
     if (!d.finder->Open(&error)) {
         EndWithError(d, error);
         return false;
@@ -755,9 +785,8 @@ bool SetUp(Daemon &d)
     if (!(d.settings.mode == MODE_SIMULATE ? StartSimulate(d, now) : StartLever(d, now)))
         return false;
     // Once there is a lever to drive: a gearvane that ends at once takes no socket.
-    std::string why = d.control.Open(&d.poller);
-    if (!why.empty())
-        Status(d, "%s", why.c_str());
+    if (!d.controlLater)
+        OpenControl(d);
     return true;
 }
 

@@ -2,9 +2,11 @@
 #include "finder.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <limits.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 
 #include "lever_search.h"
@@ -15,6 +17,10 @@ namespace {
 // How often, and how far apart, a node that appeared is tried again while udev may still
 // be setting its permissions.
 enum { RETRIES = 20, RETRY_US = 100000 };
+
+// How often the lock of a lever that another gearvane drives is tried. Nothing tells when
+// a flock goes: the holder's close wakes inotify before its lock is let go.
+const int64_t DRIVEN_RETRY_US = 2000000;
 
 bool IsPath(const std::string &device)
 {
@@ -76,7 +82,31 @@ bool LeverFinder::AddWatches()
 
 LeverFinder::Outcome LeverFinder::Start()
 {
-    return AddWatches() ? SearchAndClaim(true) : FAILED;
+    Outcome outcome = AddWatches() ? SearchAndClaim(true) : FAILED;
+    ArmRetry(Now());
+    return outcome;
+}
+
+void LeverFinder::ArmRetry(int64_t now)
+{
+    if (Attached())
+        retry.ArmAt(-1);
+    else if (retriesLeft > 0)
+        retry.ArmAt(now + RETRY_US);
+    else
+        retry.ArmAt(driven.Get() >= 0 ? now + DRIVEN_RETRY_US : -1);
+}
+
+// Whether the gearvane that drove the lever let it go; if so, the lever is looked for anew.
+bool LeverFinder::DriverGone()
+{
+    if (driven.Get() < 0 || flock(driven.Get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    // Let go at once: the search takes the lock again on a descriptor of its own.
+    flock(driven.Get(), LOCK_UN);
+    driven = Fd();
+    drivenPath.clear();
+    return true;
 }
 
 // The best match that is free to drive, claimed.
@@ -89,25 +119,34 @@ LeverFinder::Outcome LeverFinder::SearchAndClaim(bool atStart)
         error = PathRefusal(device, found.pathError);
         return FAILED;
     }
+    const Lever *taken = nullptr;  // the best match that another gearvane drives
     for (Lever &candidate : found.levers) {
-        Outcome outcome = Claim(candidate, atStart);
+        Outcome outcome = Claim(candidate, atStart, &taken);
         if (outcome != NO_CHANGE)
             return outcome;
     }
-    return NO_CHANGE;
+    if (!taken || !waitWhileDriven || taken->path == drivenPath)
+        return NO_CHANGE;
+    // Its node stays open, so that each try of its lock is one flock, not a search.
+    driven = Fd(open(taken->path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (driven.Get() < 0)
+        return NO_CHANGE;
+    drivenPath = taken->path;
+    return DRIVEN;
 }
 
-LeverFinder::Outcome LeverFinder::Claim(Lever &found, bool atStart)
+LeverFinder::Outcome LeverFinder::Claim(Lever &found, bool atStart, const Lever **taken)
 {
     int holder, rc = LockLever(found, &holder);
-    // Later, a device that another gearvane drives is someone else's lever of the same
-    // name: this one waits on for its own.
-    if (rc == EWOULDBLOCK && !atStart)
-        return NO_CHANGE;
     if (rc == EWOULDBLOCK) {
-        error = found.path + " (" + found.name + ") is already driven by " +
-                (holder > 0 ? "gearvane (pid " + std::to_string(holder) + ")" : std::string("another gearvane"));
-        return FAILED;
+        if (!*taken) {
+            *taken = &found;
+            error = found.path + " (" + found.name + ") is already driven by " +
+                    (holder > 0 ? "gearvane (pid " + std::to_string(holder) + ")" : std::string("another gearvane"));
+        }
+        // Later, a device that another gearvane drives is someone else's lever of the same
+        // name: this one waits on for its own. At start, only a waiting gearvane waits.
+        return atStart && !waitWhileDriven ? FAILED : NO_CHANGE;
     }
     if (rc != 0) {
         error = "cannot lock " + found.path + ": " + strerror(rc);
@@ -118,6 +157,8 @@ LeverFinder::Outcome LeverFinder::Claim(Lever &found, bool atStart)
     lever = std::move(found);
     lostName.clear();
     retriesLeft = 0;
+    driven = Fd();
+    drivenPath.clear();
     retry.ArmAt(-1);
     return FOUND;
 }
@@ -136,11 +177,10 @@ LeverFinder::Outcome LeverFinder::OnHotplug(int64_t now)
         return NO_CHANGE;
     // A folder or link of a --device path may have just appeared: watch it too.
     Outcome outcome = AddWatches() ? SearchAndClaim(false) : FAILED;
-    if (outcome == NO_CHANGE) {
-        // A new node may not be readable yet: udev sets its permissions a moment later.
+    // A new node may not be readable yet: udev sets its permissions a moment later.
+    if (outcome == NO_CHANGE || outcome == DRIVEN)
         retriesLeft = RETRIES;
-        retry.ArmAt(now + RETRY_US);
-    }
+    ArmRetry(now);
     return outcome;
 }
 
@@ -149,9 +189,12 @@ LeverFinder::Outcome LeverFinder::OnRetry(int64_t now)
     retry.Drain();
     if (Attached())
         return NO_CHANGE;
-    Outcome outcome = SearchAndClaim(false);
-    if (outcome == NO_CHANGE && --retriesLeft > 0)
-        retry.ArmAt(now + RETRY_US);
+    Outcome outcome = NO_CHANGE;
+    if (retriesLeft > 0 || DriverGone())
+        outcome = SearchAndClaim(false);
+    if (retriesLeft > 0)
+        retriesLeft--;
+    ArmRetry(now);
     return outcome;
 }
 
@@ -161,5 +204,7 @@ LeverFinder::Outcome LeverFinder::OnLost()
     if (!IsDeviceLink(device))
         lostName = lever.name;
     lever = Lever();
-    return AddWatches() ? SearchAndClaim(false) : FAILED;
+    Outcome outcome = AddWatches() ? SearchAndClaim(false) : FAILED;
+    ArmRetry(Now());
+    return outcome;
 }

@@ -4,15 +4,21 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
+// One write a line: a reader that goes away never gets half of one.
 bool KeyPrinter::Print(int64_t now, const char *edge)
 {
-    if (printf("%lld %s %s\n", static_cast<long long>((now - start) / 1000), down.c_str(), edge) < 0 ||
-        fflush(stdout) != 0) {
-        error = std::string("standard output: ") + strerror(errno);
-        return false;
+    char line[128];
+    int length = snprintf(line, sizeof line, "%lld %.64s %s\n", static_cast<long long>((now - start) / 1000),
+                          down.c_str(), edge);
+    ssize_t n;
+    while ((n = write(STDOUT_FILENO, line, length)) < 0 && errno == EINTR) {
     }
-    return true;
+    if (n == length)
+        return true;
+    error = std::string("standard output: ") + (n < 0 ? strerror(errno) : "cannot take a whole line");
+    return false;
 }
 
 bool KeyPrinter::Press(int32_t direction, int64_t now)

@@ -3,17 +3,14 @@
 #include "learn.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <libevdev/libevdev.h>
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "../../config/config_file.h"
 #include "../../config/gate_map.h"
 #include "../../core/learn.h"
 #include "lever_search.h"
@@ -22,17 +19,6 @@
 #include "say.h"
 
 namespace {
-
-bool WriteAll(int fd, const std::string &text)
-{
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            return false;
-        done += n > 0 ? n : 0;
-    }
-    return true;
-}
 
 // The name as one shell word, so that the printed line can be pasted as it is.
 std::string ShellWord(const std::string &s)
@@ -128,42 +114,6 @@ int Question(const Lever &lever, Learning *learning)
 
 }  // namespace
 
-bool WriteConfig(const std::string &path, const std::vector<std::pair<std::string, std::string>> &learned,
-                 std::string *error)
-{
-    std::string text;
-    int rc = ReadConfigFile(path, &text, error);
-    if (rc != 0 && rc != ENOENT)
-        return false;
-    // Through a symlink, as dotfile managers keep it, the file it points to is rewritten.
-    char real[PATH_MAX];
-    std::string target = realpath(path.c_str(), real) ? real : path;
-    // The folder too, as ~/.config/gearvane may not exist yet.
-    for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1))
-        mkdir(target.substr(0, slash).c_str(), 0755);
-    // The new file keeps the old one's permissions: a user may keep it private.
-    struct stat old;
-    mode_t mode = stat(target.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
-    std::string temporary = target + ".new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && fchmod(fd, mode) == 0 && WriteAll(fd, RewriteConfig(text, learned)) && fsync(fd) == 0;
-    int saved = errno;
-    if (fd >= 0 && close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        *error = target + ": " + strerror(saved);
-        if (fd >= 0)
-            unlink(temporary.c_str());
-    }
-    return ok;
-}
-
 int Learn(const Settings &s)
 {
     LeverSearch found = SearchLevers(s.device, MATCH_NAMED);
@@ -200,14 +150,17 @@ int Learn(const Settings &s)
     }
     auto learned = LearnedSettings(identifier, learning.map);
     printf("--device %s --gate %s\n", ShellWord(identifier).c_str(), learned[1].second.c_str());
-    fflush(stdout);
+    if (fflush(stdout) != 0) {
+        PrintError("standard output: %s", strerror(errno));
+        status = 1;
+    }
     if (!s.config.empty()) {
         std::string error;
-        if (!WriteConfig(s.config, learned, &error)) {
-            PrintError("cannot write the config file: %s", error.c_str());
+        if (!SaveLearned(s.config, learned, KeyboardKeyCode, &error)) {
+            PrintError("%s not written: %s", s.config.c_str(), error.c_str());
             return 1;
         }
         fprintf(stderr, "written to %s\n", s.config.c_str());
     }
-    return 0;
+    return status;
 }

@@ -1,6 +1,8 @@
 // gearvane for Linux: reads the options, then runs the daemon, --learn, --list-devices, or
 // asks the daemon that runs (--status, --set-gear).
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "learn.h"
 #include "lever_search.h"
 #include "options.h"
+#include "process.h"
 #include "say.h"
 
 namespace {
@@ -36,6 +39,10 @@ int ListDevices()
                        "Plug the lever in",
                        found.nodes);
     }
+    if (fflush(stdout) != 0) {
+        PrintError("standard output: %s", strerror(errno));
+        return 1;
+    }
     return 0;
 }
 
@@ -43,6 +50,7 @@ int ListDevices()
 
 int main(int argc, char **argv)
 {
+    SetUpStandardStreams();
     std::vector<std::string> args(argv + 1, argv + argc);
     Settings settings;
     std::string error, out;
@@ -53,6 +61,8 @@ int main(int argc, char **argv)
             PrintError("%s (see gearvane --help)", error.c_str());
         return status;
     }
+    if (!error.empty())
+        PrintError("%s; going on without the config file", error.c_str());
     switch (settings.mode) {
     case MODE_LIST_DEVICES:
         return ListDevices();

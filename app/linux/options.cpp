@@ -1,16 +1,13 @@
-// Options of gearvane for Linux: the shared command line and settings, its own flags, the
-// config file read safely, and which evdev keys may be sent.
+// Options of gearvane for Linux: the shared command line and settings, its own flags, where
+// its config file is, and which evdev keys may be sent.
 #include "options.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "../../config/command_line.h"
+#include "../../config/config_file.h"
 #include "../../config/text.h"
 
 namespace {
@@ -23,6 +20,9 @@ const std::vector<OwnOption> LinuxOptions = {
      "Take the lever for gearvane alone (EVIOCGRAB). Only for a dedicated lever: a wheel's built-in shifter "
      "would take the wheel away from the game.",
      "grab"},
+    {"--wait-for-lever", nullptr,
+     "When another gearvane drives the lever, wait until it is free instead of ending (as the user unit "
+     "does)."},
     {"--list-devices", nullptr, "List the devices that can be levers, then exit."},
     {"--learn", nullptr,
      "Ask for each gear in turn and print the lever's name and the gate map it answers with; with --config, "
@@ -72,16 +72,6 @@ std::string DefaultConfigPath()
     return home && *home ? std::string(home) + "/.config/gearvane/gearvane.conf" : "";
 }
 
-const char *FileKind(mode_t mode)
-{
-    return S_ISDIR(mode)    ? "a directory"
-           : S_ISCHR(mode)  ? "a character device"
-           : S_ISBLK(mode)  ? "a block device"
-           : S_ISFIFO(mode) ? "a FIFO"
-           : S_ISSOCK(mode) ? "a socket"
-                            : "not a regular file";
-}
-
 // The shifter presses its own buttons: a key given for it is a mistake, not to be ignored.
 bool ShifterHasNoKeys(const Settings &s, const std::vector<SettingValue> &cli, const std::vector<SettingValue> &file,
                       std::string *error)
@@ -116,52 +106,6 @@ int KeyboardKeyCode(const std::string &name)
         if (code == s)
             return -1;
     return code;
-}
-
-int ReadConfigFile(const std::string &path, std::string *text, std::string *error)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT)
-            return ENOENT;
-        *error = path + ": " + strerror(errno);
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": " + FileKind(st.st_mode) + ", not a config file";
-        return -1;
-    }
-    const std::string tooLarge = path + ": larger than 64 KiB, so not a config file";
-    if (st.st_size > CONFIG_MAX_BYTES) {
-        *error = tooLarge;
-        return -1;
-    }
-    // Non-blocking, in case the file was swapped for a FIFO since the check.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": " + strerror(errno);
-        return -1;
-    }
-    static char buffer[CONFIG_MAX_BYTES + 1];
-    size_t size = 0;
-    ssize_t n = 0;
-    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    while (regular && size < sizeof buffer &&
-           ((n = read(fd, buffer + size, sizeof buffer - size)) > 0 || (n < 0 && errno == EINTR)))
-        size += n > 0 ? n : 0;
-    int readError = n < 0 ? errno : 0;
-    close(fd);
-    if (!regular)
-        *error = path + ": not a regular file, not a config file";
-    else if (readError)
-        *error = path + ": " + strerror(readError);
-    else if (size > CONFIG_MAX_BYTES)
-        *error = tooLarge;
-    else {
-        text->assign(buffer, size);
-        return 0;
-    }
-    return -1;
 }
 
 std::vector<std::string> CommandLineKeys(const std::vector<std::string> &args)
@@ -206,39 +150,49 @@ int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::
         *error = "--list-devices, --learn and --simulate cannot be used together";
         return EXIT_USAGE;
     }
-    for (const char *lever : {"--device", "--grab"})
+    for (const char *lever : {"--device", "--grab", "--wait-for-lever"})
         if (simulate && Given(line, lever)) {
             *error = std::string("--simulate and ") + lever + " cannot be used together: --simulate reads no lever";
             return EXIT_USAGE;
         }
 
-    // The named config file must exist, unless --learn is to write it; the default one may be missing.
+    // A fault of the config file is a usage error, except for --list-devices and --learn, the
+    // tools that help to mend it: they go on without the file, and *error says why.
     Settings s;
-    bool named = Given(line, "--config");
+    bool named = Given(line, "--config"), lenient = list || learn;
     std::string path = named ? GivenValue(line, "--config") : DefaultConfigPath();
+    if (named && path.empty()) {
+        *error = "--config: an empty name";
+        return EXIT_USAGE;
+    }
     std::vector<SettingValue> file;
-    std::string text, why;
-    int rc = configText ? 0 : path.empty() ? ENOENT : ReadConfigFile(path, &text, &why);
+    std::string text, fault;
+    int rc = configText ? 0 : path.empty() ? ENOENT : ReadConfigFile(path, &text, &fault);
     if (configText)
         text = *configText;
-    if (rc == ENOENT && named && !learn) {
-        *error = "--config: " + (path.empty() ? "an empty name" : path + ": no such file");
-        return EXIT_USAGE;
-    }
-    if (rc != 0 && rc != ENOENT) {
-        *error = (named ? "--config: " : "") + why;
-        return EXIT_USAGE;
-    }
-    if (rc == 0) {
-        if (!ReadConfigText(text, path, &file, error))
-            return EXIT_USAGE;
+    // The named config file must exist, unless --learn is to write it; the default one may be missing.
+    if (rc == ENOENT && named && !learn)
+        fault = "--config: " + path + ": no such file";
+    else if (rc != 0 && rc != ENOENT)
+        fault = (named ? "--config: " : "") + fault;
+    else if (rc == 0 && ReadConfigText(text, path, &file, &fault))
         s.config = path;
+    if (fault.empty() && JoinSettings(line.settings, file, KeyboardKeyCode, &s, &fault)) {
+    } else if (!lenient) {
+        *error = fault;
+        return EXIT_USAGE;
+    } else {
+        // A fault of the command line's own is still a usage error.
+        if (!JoinSettings(line.settings, {}, KeyboardKeyCode, &s, error))
+            return EXIT_USAGE;
+        *error = fault;
+        s.config.clear();
     }
     if (learn)
         s.config = named ? path : "";
-    if (!JoinSettings(line.settings, file, KeyboardKeyCode, &s, error) ||
-        !ShifterHasNoKeys(s, line.settings, file, error))
+    if (!ShifterHasNoKeys(s, line.settings, file, error))
         return EXIT_USAGE;
+    s.waitForLever = Given(line, "--wait-for-lever");
     s.mode = list ? MODE_LIST_DEVICES : learn ? MODE_LEARN : simulate ? MODE_SIMULATE : MODE_RUN;
     *settings = s;
     return -1;

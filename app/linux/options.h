@@ -11,8 +11,9 @@
 // or the default one ($XDG_CONFIG_HOME/gearvane/gearvane.conf) if that exists. The command
 // line wins over the file. Returns -1 when the program should run with *settings; otherwise
 // the exit status: 0 after --help or --version (printed on `out`), EXIT_USAGE after a usage
-// error, whose message is in *error. With `configText`, that text stands for the config
-// file's, as if the file held it.
+// error, whose message is in *error. --list-devices and --learn run without a config file
+// that cannot be used: then -1 comes with why in *error. With `configText`, that text stands
+// for the config file's, as if the file held it.
 int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::string *error, std::string *out,
                  const std::string *configText = nullptr);
 
@@ -27,10 +28,5 @@ std::string ConfigPath(const std::vector<std::string> &args);
 // The evdev code of a key that --up-key and --down-key may name, or -1: keyboard keys only,
 // and none that the desktop takes as a command to power off, sleep or lock.
 int KeyboardKeyCode(const std::string &name);
-
-// Reads a config file of at most CONFIG_MAX_BYTES into *text without ever blocking: a
-// directory, a device or a FIFO is refused before it is opened. Returns 0, ENOENT when
-// there is no such file, or -1 with the reason in *error.
-int ReadConfigFile(const std::string &path, std::string *text, std::string *error);
 
 #endif

@@ -1,10 +1,25 @@
-// Standard error and signals for the daemon.
+// Standard descriptors, standard error and signals.
 #include "process.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+
+void SetUpStandardStreams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free descriptor: `fd`, as those below it are open.
+            int null = open("/dev/null", O_RDWR);
+            if (null >= 0 && null != fd) {
+                dup2(null, fd);
+                close(null);
+            }
+        }
+    signal(SIGPIPE, SIG_IGN);
+}
 
 void NeverWaitOnStderr()
 {
@@ -20,18 +35,50 @@ void NeverWaitOnStderr()
 
 bool Signals::Open()
 {
+    int tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    terminal = tty >= 0;
+    if (tty >= 0)
+        close(tty);
+    struct sigaction hangup;
+    bool nohup = sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_IGN;
     sigset_t mask;
     sigemptyset(&mask);
-    sigaddset(&mask, SIGINT);
-    sigaddset(&mask, SIGTERM);
-    sigaddset(&mask, SIGHUP);
+    for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGTSTP, SIGCONT})
+        sigaddset(&mask, signal);
+    if (!nohup)
+        sigaddset(&mask, SIGHUP);
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     fd = Fd(signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC));
     return fd.Get() >= 0;
 }
 
-int Signals::Next()
+Signals::Meaning Signals::Next()
 {
     signalfd_siginfo info;
-    return read(fd.Get(), &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
+    if (read(fd.Get(), &info, sizeof info) != sizeof info)
+        return NONE;
+    switch (info.ssi_signo) {
+    case SIGHUP:
+        return terminal ? END : RELOAD;
+    case SIGUSR1:
+        return RELOAD;
+    case SIGTSTP:
+        return STOP;
+    case SIGCONT:
+        return CONTINUE;
+    default:
+        return END;
+    }
+}
+
+void Signals::Stop()
+{
+    // Sent again and let in, so that the shell sees a job stopped by SIGTSTP, and so that
+    // the kernel leaves running, as it should, a process that no shell could continue.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    raise(SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
 }

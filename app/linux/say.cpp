@@ -5,17 +5,26 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 enum { LINE_MAX_BYTES = 1024 };
 
-// Writes `line` (ending in a newline) in one write, again after a signal; a short write or
-// a full pipe loses the rest.
+// Writes `line` (ending in a newline) in one write, again after a signal; a full pipe or
+// socket loses it whole. A socket, as systemd gives a service, is never waited on: its
+// buffer takes a line this short in one piece or not at all.
 void WriteLine(const char *line, size_t length)
 {
-    while (write(STDERR_FILENO, line, length) < 0 && errno == EINTR) {
+    static bool socket = true;  // until standard error turns out not to be one
+    for (;;) {
+        ssize_t n = socket ? send(STDERR_FILENO, line, length, MSG_DONTWAIT | MSG_NOSIGNAL)
+                           : write(STDERR_FILENO, line, length);
+        if (n < 0 && socket && errno == ENOTSOCK)
+            socket = false;
+        else if (n >= 0 || errno != EINTR)
+            return;
     }
 }
 

@@ -1,85 +1,16 @@
-// The lever through DirectInput 8.
+// Game controllers through DirectInput 8.
 #include "lever.h"
 
+#include <string.h>
 #include <wchar.h>
 
 namespace {
 
-enum { MAX_DEVICES = 32 };
-
-struct Found {
-    DIDEVICEINSTANCEW devices[MAX_DEVICES];
-    int count;
-};
-
 BOOL CALLBACK Collect(LPCDIDEVICEINSTANCEW device, LPVOID context)
 {
-    Found *found = static_cast<Found *>(context);
-    if (found->count < MAX_DEVICES)
-        found->devices[found->count++] = *device;
-    return found->count < MAX_DEVICES ? DIENUM_CONTINUE : DIENUM_STOP;
-}
-
-void Attached(const DirectInput &input, Found *found)
-{
-    found->count = 0;
-    input.di->EnumDevices(DI8DEVCLASS_GAMECTRL, Collect, found, DIEDFL_ATTACHEDONLY);
-}
-
-std::wstring Lower(const wchar_t *text)
-{
-    std::wstring s(text);
-    if (!s.empty())
-        CharLowerBuffW(&s[0], static_cast<DWORD>(s.size()));
-    return s;
-}
-
-bool NameHolds(const DIDEVICEINSTANCEW &device, const std::wstring &part)
-{
-    std::wstring p = Lower(part.c_str());
-    return Lower(device.tszProductName).find(p) != std::wstring::npos ||
-           Lower(device.tszInstanceName).find(p) != std::wstring::npos;
-}
-
-bool Matches(const DIDEVICEINSTANCEW &device, const LeverWanted &wanted)
-{
-    if (wanted.lost)
-        return IsEqualGUID(device.guidInstance, wanted.instance) || wanted.name == device.tszProductName;
-    return wanted.part.empty() || NameHolds(device, wanted.part);
-}
-
-// Sets the device up for reading in the background; false if it cannot be, or when it has
-// neither buttons nor a hat and was not asked for by name.
-bool SetUp(const DirectInput &input, const DIDEVICEINSTANCEW &device, bool named, HWND window, Lever *lever)
-{
-    Com<IDirectInputDevice8W> d;
-    if (FAILED(input.di->CreateDevice(device.guidInstance, &d.p, nullptr)))
-        return false;
-    DIDEVCAPS caps = {};
-    caps.dwSize = sizeof caps;
-    if (FAILED(d->GetCapabilities(&caps)))
-        return false;
-    if (!named && caps.dwButtons == 0 && caps.dwPOVs == 0)
-        return false;
-    Handle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!event.h || FAILED(d->SetDataFormat(&c_dfDIJoystick2)) ||
-        FAILED(d->SetCooperativeLevel(window, DISCL_BACKGROUND | DISCL_NONEXCLUSIVE)))
-        return false;
-    HRESULT notify = d->SetEventNotification(event.h);
-    if (FAILED(notify))
-        return false;
-    // It may fail while the device settles; the first read acquires it again.
-    d->Acquire();
-    CloseLever(lever);
-    lever->device.p = d.p;
-    d.p = nullptr;
-    lever->event.Reset(event.h);
-    event.h = nullptr;
-    lever->instance = device.guidInstance;
-    lever->name = device.tszProductName;
-    lever->polled = (caps.dwFlags & DIDC_POLLEDDEVICE) != 0;
-    lever->unsignalled = notify == DI_POLLEDDEVICE;
-    return true;
+    auto *found = static_cast<std::vector<DIDEVICEINSTANCEW> *>(context);
+    found->push_back(*device);
+    return found->size() < 64 ? DIENUM_CONTINUE : DIENUM_STOP;
 }
 
 bool Lost(HRESULT hr)
@@ -87,9 +18,9 @@ bool Lost(HRESULT hr)
     return hr == HRESULT(DIERR_INPUTLOST) || hr == HRESULT(DIERR_NOTACQUIRED) || hr == HRESULT(DIERR_UNPLUGGED);
 }
 
-HRESULT Read(Lever *lever, DIJOYSTATE2 *state)
+HRESULT Read(Lever *lever, DIJOYSTATE2 *state, bool poll)
 {
-    if (lever->polled) {
+    if (poll && lever->polled) {
         HRESULT hr = lever->device->Poll();
         if (FAILED(hr))
             return hr;
@@ -113,45 +44,76 @@ bool CreateDirectInput(HINSTANCE instance, DirectInput *input, std::wstring *err
     return true;
 }
 
-bool OpenLever(const DirectInput &input, const LeverWanted &wanted, HWND window, Lever *lever)
+GUID ToGuid(const InstanceId &id)
 {
-    Found found;
-    Attached(input, &found);
-    for (int i = 0; i < found.count; i++)
-        if (Matches(found.devices[i], wanted) &&
-            SetUp(input, found.devices[i], wanted.lost || !wanted.part.empty(), window, lever))
-            return true;
-    return false;
+    GUID guid;
+    memcpy(&guid, id.bytes, sizeof guid);
+    return guid;
+}
+
+InstanceId FromGuid(const GUID &guid)
+{
+    InstanceId id;
+    memcpy(id.bytes, &guid, sizeof id.bytes);
+    return id;
+}
+
+std::vector<Controller> ListControllers(const DirectInput &input)
+{
+    std::vector<DIDEVICEINSTANCEW> found;
+    input.di->EnumDevices(DI8DEVCLASS_GAMECTRL, Collect, &found, DIEDFL_ATTACHEDONLY);
+    std::vector<Controller> list;
+    for (const DIDEVICEINSTANCEW &d : found)
+        list.push_back({FromGuid(d.guidInstance), d.tszProductName, false});
+    return list;
+}
+
+bool OpenLever(const DirectInput &input, const GUID &instance, HWND window, bool notify, Lever *lever)
+{
+    CloseLever(lever);
+    Com<IDirectInputDevice8W> d;
+    if (FAILED(input.di->CreateDevice(instance, &d.p, nullptr)))
+        return false;
+    DIDEVCAPS caps = {};
+    caps.dwSize = sizeof caps;
+    if (FAILED(d->GetCapabilities(&caps)) || FAILED(d->SetDataFormat(&c_dfDIJoystick2)) ||
+        FAILED(d->SetCooperativeLevel(window, DISCL_BACKGROUND | DISCL_NONEXCLUSIVE)))
+        return false;
+    Handle event(notify ? CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr);
+    HRESULT notified = DI_OK;
+    if (notify && (!event.h || FAILED(notified = d->SetEventNotification(event.h))))
+        return false;
+    // It may fail while the device settles; the first read acquires it again.
+    d->Acquire();
+    lever->inputs = caps.dwButtons > 0 || caps.dwPOVs > 0;
+    lever->device.p = d.p;
+    d.p = nullptr;
+    lever->event.Reset(event.h);
+    event.h = nullptr;
+    lever->polled = (caps.dwFlags & DIDC_POLLEDDEVICE) != 0;
+    lever->unsignalled = notified == DI_POLLEDDEVICE;
+    return true;
 }
 
 void CloseLever(Lever *lever)
 {
     if (lever->device.p) {
         lever->device->Unacquire();
-        lever->device->SetEventNotification(nullptr);
+        if (lever->event.h)
+            lever->device->SetEventNotification(nullptr);
     }
     lever->device.Reset();
     lever->event.Reset();
 }
 
-bool LeverAttached(const DirectInput &input, const Lever &lever)
-{
-    Found found;
-    Attached(input, &found);
-    for (int i = 0; i < found.count; i++)
-        if (IsEqualGUID(found.devices[i].guidInstance, lever.instance))
-            return true;
-    return false;
-}
-
-LeverRead ReadLever(Lever *lever, Sample *sample)
+LeverRead ReadLever(Lever *lever, Sample *sample, bool poll)
 {
     DIJOYSTATE2 state = {};
-    HRESULT hr = Read(lever, &state);
+    HRESULT hr = Read(lever, &state, poll);
     if (Lost(hr)) {
         if (FAILED(lever->device->Acquire()))
             return LEVER_LOST;
-        hr = Read(lever, &state);
+        hr = Read(lever, &state, poll);
         if (Lost(hr))
             return LEVER_LOST;
     }

@@ -1,5 +1,6 @@
-// The lever through DirectInput 8: finding it among the game controllers, reading it when
-// its notification event fires, and noticing that it is gone.
+// Game controllers through DirectInput 8: listing the attached ones, opening one by its
+// instance to be read in the background, and reading its buttons and hat. Each thread that
+// uses DirectInput has a DirectInput of its own.
 #ifndef GEARVANE_TRAY_LEVER_H
 #define GEARVANE_TRAY_LEVER_H
 
@@ -8,9 +9,11 @@
 #include <dinput.h>
 
 #include <string>
+#include <vector>
 
 #include "../../core/gate.h"
 #include "handles.h"
+#include "lever_choice.h"
 
 struct DirectInput {
     Com<IDirectInput8W> di;
@@ -18,39 +21,42 @@ struct DirectInput {
 
 struct Lever {
     Com<IDirectInputDevice8W> device;
-    Handle event;  // set by DirectInput when the state changes
-    GUID instance = {};
-    std::wstring name;  // the product name
-    bool polled = false;
-    bool unsignalled = false;  // DirectInput signals no event for it: it must be read on a timer
-};
-
-// Which lever to take: the one that was unplugged (by its instance or its name), else a
-// device whose product or instance name holds `part` (any case), else the first device
-// with buttons or a hat.
-struct LeverWanted {
-    bool lost = false;
-    GUID instance = {};
-    std::wstring name;
-    std::wstring part;
+    Handle event;  // set by DirectInput when the state changes; none for a preview
+    bool inputs = false;       // it has buttons or a hat
+    bool polled = false;       // it says it must be polled
+    bool unsignalled = false;  // DirectInput said it will signal no changes
 };
 
 // Returns false when DirectInput cannot be had; `*error` says why.
 bool CreateDirectInput(HINSTANCE instance, DirectInput *input, std::wstring *error);
 
-// Takes the wanted lever if it is attached: reads it in the background, without taking it
-// from the game, and signals lever->event when it moves. Returns false when there is none.
-bool OpenLever(const DirectInput &input, const LeverWanted &wanted, HWND window, Lever *lever);
+// The attached game controllers, in DirectInput's order, their `inputs` not yet known (see
+// OpenLever). Slow on some systems: only when a device came or went.
+std::vector<Controller> ListControllers(const DirectInput &input);
+
+GUID ToGuid(const InstanceId &id);
+InstanceId FromGuid(const GUID &guid);
+
+// Opens a controller to be read in the background, without taking it from the game. With
+// `notify`, DirectInput sets lever->event when it moves. Returns false when it cannot be
+// opened (it is gone, or it is no joystick).
+bool OpenLever(const DirectInput &input, const GUID &instance, HWND window, bool notify, Lever *lever);
 
 void CloseLever(Lever *lever);
 
-// Whether DirectInput still lists the lever among the attached devices.
-bool LeverAttached(const DirectInput &input, const Lever &lever);
-
 enum LeverRead { LEVER_READ, LEVER_UNCHANGED, LEVER_LOST };
 
-// Reads the lever's buttons 1..128 and its first hat. LEVER_LOST when it is unplugged:
-// the read failed and acquiring it again failed too.
-LeverRead ReadLever(Lever *lever, Sample *sample);
+// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
+inline Sample Released()
+{
+    Sample sample = {};
+    sample.hat = HAT_CENTRED;
+    return sample;
+}
+
+// Reads the buttons 1..128 and the first hat, polling a lever that must be polled unless
+// `poll` is false. LEVER_LOST when it is unplugged: the read failed and acquiring it again
+// failed too.
+LeverRead ReadLever(Lever *lever, Sample *sample, bool poll = true);
 
 #endif

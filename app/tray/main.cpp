@@ -1,18 +1,22 @@
-// gearvane-tray.exe: the command line, one per user, and the one loop. The loop sleeps in
-// MsgWaitForMultipleObjectsEx until the lever's event, the tap timer, the config folder or
-// a window message wakes it.
+// gearvane-tray.exe: the command line, one per user, and the window's loop. The loop sleeps in
+// MsgWaitForMultipleObjectsEx until a message, the config file's folder or a game controller
+// on screen wakes it; the lever and the keys have a thread of their own (shifter.h).
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "../../resources/tray_resource.h"
+#include "dialog.h"
+#include "elevation.h"
+#include "handles.h"
 #include "keys.h"
 #include "text.h"
 #include "tray.h"
-#include "window.h"
+#include "view.h"
 
 namespace {
 
@@ -59,28 +63,30 @@ std::vector<std::string> Arguments()
     return args;
 }
 
-// --quit: the running one lets go of any key and ends; this one waits for it to be gone.
-int QuitRunning()
-{
-    HWND window = FindWindowW(WindowClass, nullptr);
-    if (!window)
-        return 1;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    Handle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    PostMessageW(window, WM_APP_QUIT, 0, 0);
-    if (process.h)
-        WaitForSingleObject(process.h, 10000);
-    return 0;
-}
-
-// A second start brings the first one's window forward. The first may still be making it.
-int ShowRunning()
+// The running one's window. It may still be making it.
+HWND RunningWindow()
 {
     HWND window = nullptr;
     for (int i = 0; i < 50 && !(window = FindWindowW(WindowClass, nullptr)); i++)
         Sleep(100);
-    if (window) {
+    return window;
+}
+
+// Makes the running one let go of any key and end, and waits for it to be gone. Returns
+// false when it is still there.
+bool QuitRunning(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    Handle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    PostMessageW(window, WM_APP_QUIT, 0, 0);
+    return process.h && WaitForSingleObject(process.h, 10000) == WAIT_OBJECT_0;
+}
+
+// A second start brings the first one's window forward.
+int ShowRunning()
+{
+    if (HWND window = RunningWindow()) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         AllowSetForegroundWindow(pid);
@@ -89,21 +95,41 @@ int ShowRunning()
     return 0;
 }
 
-int Run()
+// Whether this start runs: one per user, elevated or not. A copy that runs elevated denies a
+// plain start its mutex: that one runs. An elevated start takes over from a plain one, whose
+// keys would not reach an elevated game.
+bool FirstToRun(Handle *mutex)
+{
+    mutex->Reset(CreateUserMutex(MutexName));
+    DWORD error = GetLastError();
+    if (!mutex->h)
+        return error != ERROR_ACCESS_DENIED;
+    if (error != ERROR_ALREADY_EXISTS)
+        return true;
+    HWND running = SelfElevated() ? RunningWindow() : nullptr;
+    return running && !WindowElevated(running) && QuitRunning(running);
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER RuntimeFilter;
+
+// A crash must not leave the game with a key held down; then the runtime's filter, if any.
+LONG WINAPI Crashed(EXCEPTION_POINTERS *exception)
+{
+    ReleaseHeldKey();
+    return RuntimeFilter ? RuntimeFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+void Terminated()
+{
+    ReleaseHeldKey();
+    abort();
+}
+
+int Run(HWND window)
 {
     for (;;) {
-        HANDLE handles[3];
-        DWORD count = 0, lever = MAXDWORD, watch = MAXDWORD;
-        if (App.leverOpen) {
-            lever = count;
-            handles[count++] = App.lever.event.h;
-        }
-        DWORD timer = count;
-        handles[count++] = App.timer.timer.h;
-        if (App.configWatch.h) {
-            watch = count;
-            handles[count++] = App.configWatch.h;
-        }
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS - 1];
+        int count = TrayHandles(handles, MAXIMUM_WAIT_OBJECTS - 1);
         DWORD woke = MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woke == WAIT_FAILED) {
             DWORD error = GetLastError();
@@ -114,19 +140,15 @@ int Run()
             return Message("gearvane-tray stopped: waiting for events failed (error " + std::to_string(error) + ")",
                            MB_ICONERROR, 1);
         }
-        if (woke == WAIT_OBJECT_0 + lever)
-            OnLeverEvent();
-        else if (woke == WAIT_OBJECT_0 + timer)
-            OnTapTimer();
-        else if (woke == WAIT_OBJECT_0 + watch)
-            OnConfigChanged();
+        if (woke < WAIT_OBJECT_0 + count)
+            OnTrayHandle(static_cast<int>(woke - WAIT_OBJECT_0));
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return static_cast<int>(msg.wParam);
             if (OwnKeyMessage(msg))
                 continue;
-            if (!App.window || !IsDialogMessageW(App.window, &msg)) {
+            if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
@@ -138,45 +160,41 @@ int Run()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    RuntimeFilter = SetUnhandledExceptionFilter(Crashed);
+    std::set_terminate(Terminated);
+    TrayOptions options;
+    Settings settings;
     std::string out, error, ignored;
-    int status = LoadTraySettings(Arguments(), &App.options, &App.settings, &out, &error, &ignored);
+    int status = LoadTraySettings(Arguments(), &options, &settings, &out, &error, &ignored);
     if (status == 0)
         return Message(HelpForBox(out), MB_ICONINFORMATION, 0);
     if (status > 0)
         return Message(error + "\n\nSee gearvane-tray --help.", MB_ICONERROR, status);
-    if (App.options.quit)
-        return QuitRunning();
+    if (options.quit) {
+        HWND window = FindWindowW(WindowClass, nullptr);
+        return window ? (QuitRunning(window), 0) : 1;
+    }
 
-    Handle mutex(CreateMutexW(nullptr, FALSE, MutexName));
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    Handle mutex;
+    if (!FirstToRun(&mutex))
         return ShowRunning();
 
-    App.log.quiet = App.settings.quiet;
-    if (!App.options.logPath.empty() && !OpenStatusLog(&App.log, App.options.logPath, &error))
-        return Message(error + "\n\nSee gearvane-tray --help.", MB_ICONERROR, EXIT_USAGE);
-    std::wstring reason;
-    if (!CreateDirectInput(instance, &App.input, &reason))
-        return Message(Utf8(reason) + ".\n\nInstall or repair DirectX (the DirectX End-User Runtime from Microsoft), "
-                                      "then start gearvane-tray again.",
-                       MB_ICONERROR, 1);
-    if (!CreateTapTimer(&App.timer))
-        return Message("gearvane-tray cannot make a timer (error " + std::to_string(GetLastError()) +
-                           "). Restart Windows, then start gearvane-tray again.",
-                       MB_ICONERROR, 1);
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    App.icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
-    App.window = CreateTrayWindow(instance, App.icon);
-    if (!App.window)
+    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
+    HWND window = CreateTrayWindow(instance, icon);
+    if (!window)
         return Message("gearvane-tray cannot make its window (error " + std::to_string(GetLastError()) + ").",
                        MB_ICONERROR, 1);
     // A second start or --quit may come from a program that is not elevated.
-    ChangeWindowMessageFilterEx(App.window, WM_APP_SHOW, MSGFLT_ALLOW, nullptr);
-    ChangeWindowMessageFilterEx(App.window, WM_APP_QUIT, MSGFLT_ALLOW, nullptr);
+    ChangeWindowMessageFilterEx(window, WM_APP_SHOW, MSGFLT_ALLOW, nullptr);
+    ChangeWindowMessageFilterEx(window, WM_APP_QUIT, MSGFLT_ALLOW, nullptr);
     // Run as administrator, it must still hear that a restarted Explorer wants its icon again.
-    ChangeWindowMessageFilterEx(App.window, RegisterWindowMessageW(L"TaskbarCreated"), MSGFLT_ALLOW, nullptr);
-    StartTray(ignored);
-    if (!App.options.minimized || !App.iconShown)
-        BringForward(App.window);
-    return Run();
+    ChangeWindowMessageFilterEx(window, RegisterWindowMessageW(L"TaskbarCreated"), MSGFLT_ALLOW, nullptr);
+    status = StartTray(instance, window, icon, options, settings, ignored, &error);
+    if (status)
+        return Message(error + (status == EXIT_USAGE ? "\n\nSee gearvane-tray --help." : ""), MB_ICONERROR, status);
+    if (ShowAtStart())
+        BringForward(window);
+    return Run(window);
 }

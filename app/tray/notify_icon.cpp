@@ -20,6 +20,7 @@ NOTIFYICONDATAW Data(HWND window, UINT flags)
 
 bool AddNotifyIcon(HWND window, HICON icon, const wchar_t *tip)
 {
+    RemoveNotifyIcon(window);
     NOTIFYICONDATAW data = Data(window, NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = WM_APP_NOTIFY_ICON;
     data.hIcon = icon;
@@ -38,6 +39,15 @@ void RemoveNotifyIcon(HWND window)
 {
     NOTIFYICONDATAW data = Data(window, 0);
     Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+void ShowNotifyBalloon(HWND window, const wchar_t *title, const wchar_t *text)
+{
+    NOTIFYICONDATAW data = Data(window, NIF_INFO);
+    wcsncpy(data.szInfoTitle, title, ARRAYSIZE(data.szInfoTitle) - 1);
+    wcsncpy(data.szInfo, text, ARRAYSIZE(data.szInfo) - 1);
+    data.dwInfoFlags = NIIF_WARNING;
+    Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 void ShowNotifyMenu(HWND window)

@@ -1,4 +1,5 @@
-// The icon in the notification area: its tooltip shows the gear, its menu has Show and Quit.
+// The icon in the notification area: its tooltip shows the gear, its menu has Show and Quit,
+// and its balloons say what needs the user.
 #ifndef GEARVANE_TRAY_NOTIFY_ICON_H
 #define GEARVANE_TRAY_NOTIFY_ICON_H
 
@@ -10,11 +11,14 @@ enum {
     ID_MENU_QUIT = 40002,
 };
 
-// Adds the icon (again, after Explorer restarted). Returns false when there is no
-// notification area to add it to.
+// Adds the icon, first removing one that a restarted Explorer may still hold. Returns false
+// when there is no notification area to add it to (yet).
 bool AddNotifyIcon(HWND window, HICON icon, const wchar_t *tip);
 void SetNotifyTip(HWND window, const wchar_t *tip);
 void RemoveNotifyIcon(HWND window);
+
+// A balloon from the icon; a click on it comes as WM_APP_NOTIFY_ICON with NIN_BALLOONUSERCLICK.
+void ShowNotifyBalloon(HWND window, const wchar_t *title, const wchar_t *text);
 
 // The menu at the mouse; its choice comes to `window` as WM_COMMAND.
 void ShowNotifyMenu(HWND window);

@@ -26,6 +26,7 @@ const std::vector<OwnOption> TrayOptionList = {
 
 const wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t RunValue[] = L"gearvane";
+const wchar_t OwnKey[] = L"Software\\gearvane";
 
 // A new file starts with this line, so that Notepad users see what it is and the window's
 // lines follow its CRLF.
@@ -167,16 +168,20 @@ int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options,
     return Join(o, o.configText, settings, error, ignored) ? -1 : EXIT_USAGE;
 }
 
-int ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored)
+Reload ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored)
 {
     std::string text;
     FileRead read = ReadConfigFile(options->configPath, &text, error);
     if (read == FILE_BAD)
-        return -1;
+        return RELOAD_BAD;
+    if (read == FILE_MISSING)
+        return RELOAD_GONE;
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return RELOAD_EMPTY;
     if (text == options->configText)
-        return 0;
+        return RELOAD_SAME;
     options->configText = text;
-    return Join(*options, text, settings, error, ignored) ? 1 : -1;
+    return Join(*options, text, settings, error, ignored) ? RELOAD_NEW : RELOAD_BAD;
 }
 
 bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::string, std::string>> &set,
@@ -223,6 +228,31 @@ bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::str
     }
     options->configText = rewritten;
     return true;
+}
+
+bool LoadLeverInstance(const std::wstring &name, InstanceId *instance)
+{
+    wchar_t saved[MAX_PATH] = L"";
+    DWORD size = sizeof saved, bytes = sizeof instance->bytes;
+    return !name.empty() &&
+           RegGetValueW(HKEY_CURRENT_USER, OwnKey, L"LeverName", RRF_RT_REG_SZ, nullptr, saved, &size) ==
+               ERROR_SUCCESS &&
+           CompareStringOrdinal(saved, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL &&
+           RegGetValueW(HKEY_CURRENT_USER, OwnKey, L"LeverInstance", RRF_RT_REG_BINARY, nullptr, instance->bytes,
+                        &bytes) == ERROR_SUCCESS &&
+           bytes == sizeof instance->bytes;
+}
+
+void SaveLeverInstance(const std::wstring &name, const InstanceId &instance)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, OwnKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"LeverName", 0, REG_SZ, reinterpret_cast<const BYTE *>(name.c_str()),
+                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, L"LeverInstance", 0, REG_BINARY, instance.bytes, sizeof instance.bytes);
+    RegCloseKey(key);
 }
 
 bool StartsWithWindows()

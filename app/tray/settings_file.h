@@ -10,6 +10,7 @@
 
 #include "../../config/command_line.h"
 #include "../../config/settings.h"
+#include "lever_choice.h"
 
 struct TrayOptions {
     CommandLine line;
@@ -27,10 +28,17 @@ struct TrayOptions {
 int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options, Settings *settings, std::string *out,
                      std::string *error, std::string *ignored);
 
+enum Reload {
+    RELOAD_SAME,   // the text is the one last read or written
+    RELOAD_NEW,    // *settings has the new text's settings
+    RELOAD_GONE,   // there is no file
+    RELOAD_EMPTY,  // the file holds nothing but blanks
+    RELOAD_BAD,    // it cannot be read or used: *error says why
+};
+
 // Reads the config file again after it changed on disk, joined with the command line as at
-// start-up. Returns 1 when the file's text is new and *settings has it, 0 when the text is
-// the one last read or written, -1 with *error when it cannot be used.
-int ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored);
+// start-up. A file that is gone or empty, as while an editor writes it, changes nothing.
+Reload ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored);
 
 // Sets `set` (key, value) in the config file, keeping its other lines, and creates the file
 // and its folder when needed. Returns false with *error when it cannot be written.
@@ -39,6 +47,12 @@ bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::str
 
 // The key names of the table, to the index that the shared settings keep as the key's code.
 int TrayKeyCode(const std::string &name);
+
+// The instance of the lever chosen in the window, kept in HKCU\Software\gearvane beside its
+// name: an instance means something on this computer only, so the config file keeps just the
+// name, as `device`. Load gives it only when `name` is the name it was saved with.
+bool LoadLeverInstance(const std::wstring &name, InstanceId *instance);
+void SaveLeverInstance(const std::wstring &name, const InstanceId &instance);
 
 // "Start with Windows": HKCU\Software\Microsoft\Windows\CurrentVersion\Run.
 bool StartsWithWindows();

@@ -1,21 +1,89 @@
-// gearvane-tray's reactions: the lever to the engine, the engine's taps to the keyboard,
-// and the window's changes to the settings and the config file.
+// gearvane-tray's window thread: what the user and Windows ask of it, and what it makes of
+// the input thread's reports.
 #include "tray.h"
 
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
+#include <dbt.h>
+#include <wtsapi32.h>
+
+#include <vector>
 
 #include "../../config/gate_map.h"
+#include "../../config/scan_codes.h"
+#include "../../core/learn.h"
+#include "../../resources/tray_resource.h"
+#include "config_watch.h"
+#include "controllers.h"
 #include "elevation.h"
-#include "keys.h"
+#include "lever.h"
+#include "mailbox.h"
 #include "notify_icon.h"
+#include "shifter.h"
+#include "status.h"
 #include "text.h"
-#include "window.h"
-
-TrayApp App;
+#include "view.h"
 
 namespace {
+
+enum {
+    DEVICES_SETTLE_MS = 100,
+    RETRY_MS = 1000,
+    TYPED_MS = 500,
+    ICON_RETRY_MS = 2000,
+    ICON_TRIES = 60,  // two minutes: Explorer may come late at log-on
+    GAME_CHECK_MS = 2000,
+    GAME_CHECKS = 5,  // a game may go full screen a while after it comes forward
+    QUIET_LOOKS = 50,  // ten seconds of a file held open before it is given up
+};
+
+enum LeverState { LEVER_NONE, LEVER_OPENING, LEVER_OPEN };
+
+struct Tray {
+    HWND window = nullptr;
+    HICON icon = nullptr;
+    bool iconShown = false;
+    int iconTries = 0;
+    std::wstring tipShown;
+
+    TrayOptions options;
+    Settings settings;
+    std::string gateMap;  // the last gate map in force, to go back to from a plate
+    StatusLog log;
+    ConfigWatch watch;
+    int quietLooks = 0;
+
+    Mailbox box;
+    ShifterThread shifter;
+    Orders orders = {};
+    unsigned generations = 0;
+    int pausedBy = 0;
+
+    Controllers controllers;
+    LeverWanted wanted;
+    bool asked = false;  // several controllers and none chosen: the user was asked
+
+    // The lever, as ordered and as the input thread reports it.
+    LeverState lever = LEVER_NONE;
+    InstanceId leverInstance = {};
+    std::wstring leverName;
+    Sample sample = {};
+    int32_t leverGear = GEAR_NONE, gameGear = GEAR_NONE;
+    bool busy = false;
+
+    bool learning = false;
+    bool learnNote = false;  // the outcome of learning is shown until the lever moves
+    Learning learn = {};
+
+    HWINEVENTHOOK foregroundHook = nullptr;
+    HDEVNOTIFY deviceNotes = nullptr;
+    bool sessionNotes = false;
+    std::vector<std::wstring> warned;  // the elevated games warned of
+    HWND gameToCheck = nullptr;
+    int gameChecks = 0;
+};
+
+Tray T;
 
 const char ElevatedGame[] =
     "the game runs as administrator: Windows blocks gearvane's keys; start gearvane-tray as administrator too";
@@ -24,9 +92,8 @@ void AddLine(bool failure, const char *format, va_list args)
 {
     char line[512];
     vsnprintf(line, sizeof line, format, args);
-    AddStatusLine(&App.log, line, failure);
-    if (App.window)
-        ShowStatus(App.window, StatusText(App.log));
+    AddStatusLine(&T.log, line, failure);
+    ShowStatus(T.window, StatusText(T.log));
 }
 
 void Status(const char *format, ...)
@@ -45,155 +112,58 @@ void Failure(const char *format, ...)
     va_end(args);
 }
 
-void UpdateGears()
-{
-    if (!App.window)
-        return;
-    int32_t game = TapperLanding(&App.tapper);
-    ShowGears(App.window, App.leverOpen, App.leverGear, game);
-    // The tooltip goes through Explorer, which may be slow to answer: not while a key is
-    // down or more taps are to come.
-    static std::wstring shown;
-    std::wstring tip = L"gearvane: " + (App.leverOpen ? GearText(game) : L"waiting for a lever");
-    if (App.iconShown && tip != shown && !TapperBusy(&App.tapper)) {
-        SetNotifyTip(App.window, tip.c_str());
-        shown = tip;
-    }
-}
-
-const KeyScan *KeyOf(int32_t direction)
-{
-    int count;
-    const KeyScan *keys = KeyScans(&count);
-    return &keys[direction > 0 ? App.settings.upCode : App.settings.downCode];
-}
-
 void StatusLines(const std::string &lines)
 {
     for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
         Status("%s", lines.substr(start, end - start).c_str());
 }
 
-// Sends what the engine asks for, the keys first and the status lines after. A key-up is
-// always for the key that went down, even when the keys changed since. A key that Windows
-// refused is tried again a moment later: a refused key-down does not count as a tap, and
-// a refused key-up is sent again until it goes out, so that no key stays down.
-void Perform(TapActions a)
+void Order()
 {
-    if (a.release && App.pressed && !SendKey(*App.pressed, false))
-        App.unreleased = App.pressed;
-    bool refused = false;
-    if (a.press) {
-        App.pressed = KeyOf(a.press);
-        refused = !SendKey(*App.pressed, true);
+    PostOrders(&T.box, T.orders);
+}
+
+ShiftSettings Shift(const Settings &s)
+{
+    return {s.map, s.maxGear, s.holdMs, s.gapMs, s.upCode, s.downCode};
+}
+
+void OrderSettings()
+{
+    T.orders.settings = Shift(T.settings);
+    T.orders.settingsVersion++;
+    Order();
+}
+
+void UpdateGears()
+{
+    bool open = T.lever == LEVER_OPEN;
+    ShowGears(T.window, open, T.leverGear, T.gameGear);
+    // The tooltip goes through Explorer, which may be slow to answer: not while taps are
+    // under way (the input thread would not wait, but the window would lag).
+    std::wstring tip = L"gearvane: " + (open ? GearText(T.gameGear) : L"waiting for a lever");
+    if (T.iconShown && tip != T.tipShown && !T.busy) {
+        SetNotifyTip(T.window, tip.c_str());
+        T.tipShown = tip;
     }
-    int64_t now = Now();
-    TapperDone(&App.tapper, a, {a.release != 0, a.press && !refused, now, now + RETRY_US});
-    if (refused) {
-        if (!App.refusing)
-            Failure("Windows refused a key; trying again");
-    }
-    App.refusing = refused || App.unreleased;
-    int64_t due = TapperDue(&App.tapper);
-    if (App.unreleased && (due < 0 || due > now + RETRY_US))
-        due = now + RETRY_US;
-    ArmTapTimer(&App.timer, due, now);
-    a.news.ended = false;  // as on Linux: only --simulate says where a change ended
-    char news[256];
-    if (FormatNews(a.news, App.settings.upKey.c_str(), App.settings.downKey.c_str(), news, sizeof news))
-        StatusLines(news);
-    UpdateGears();
 }
 
-// Ending: no key stays down.
-void LetGo()
+void AddIcon()
 {
-    Perform(TapperStop(&App.tapper, Now()));
-    if (App.unreleased)
-        SendKey(*App.unreleased, false);
-    App.unreleased = nullptr;
-}
-
-// The lever's decoded state.
-void Engage(Decoded d)
-{
-    Perform(TapperLever(&App.tapper, Now(), CapGear(d.gear, App.settings.maxGear), d.reset));
-}
-
-// A lever with nothing held and its hat centred. (A zeroed sample has its hat forward.)
-Sample Released()
-{
-    Sample sample = {};
-    sample.hat = HAT_CENTRED;
-    return sample;
-}
-
-// Decodes the lever's last state again, as after a change of the settings; not while the
-// lever answers the learning's questions.
-void Redecode()
-{
-    Decoded d = DecodeGate(App.settings.map, App.sample);
-    App.leverGear = d.gear;
-    if (App.leverOpen && !App.learning)
-        Engage(d);
-    else
+    KillTimer(T.window, ID_ICON);
+    T.iconShown = AddNotifyIcon(T.window, T.icon, L"gearvane");
+    if (T.iconShown) {
+        T.tipShown = L"gearvane";
         UpdateGears();
-}
-
-void StartWaiting()
-{
-    SetTimer(App.window, ID_SEARCH_TIMER, SEARCH_MS, nullptr);
-    ShowLeverName(App.window, L"");
-    ShowLearning(App.window, L"", false, false);
-    UpdateGears();
-}
-
-void Unplug()
-{
-    KillTimer(App.window, ID_POLL_TIMER);
-    Perform(TapperStop(&App.tapper, Now()));
-    App.wanted.lost = true;
-    App.wanted.instance = App.lever.instance;
-    App.wanted.name = App.lever.name;
-    CloseLever(&App.lever);
-    App.leverOpen = false;
-    App.sample = Released();
-    App.leverGear = GEAR_NONE;
-    Status("lever unplugged; waiting for it");
-    if (App.learning) {
-        App.learning = false;
-        Status("learning stopped: the gates stay as they were");
+    } else if (T.iconTries++ < ICON_TRIES) {
+        SetTimer(T.window, ID_ICON, ICON_RETRY_MS, nullptr);
     }
-    StartWaiting();
-}
-
-void Attach()
-{
-    KillTimer(App.window, ID_SEARCH_TIMER);
-    App.leverOpen = true;
-    App.wanted.lost = false;
-    Status("lever: %s", Utf8(App.lever.name).c_str());
-    if (App.lever.unsignalled) {
-        Status("this lever signals no changes: it is read every %d ms", POLL_MS);
-        SetTimer(App.window, ID_POLL_TIMER, POLL_MS, nullptr);
-    }
-    ShowLeverName(App.window, App.lever.name);
-    ShowLearning(App.window, L"", false, true);
-    // From the gear the game is assumed to be in: a lever already in gear is shifted into.
-    Sample sample;
-    LeverRead read = ReadLever(&App.lever, &sample);
-    if (read == LEVER_LOST) {
-        Unplug();
-        return;
-    }
-    App.sample = read == LEVER_READ ? sample : Released();
-    Redecode();
 }
 
 // A window edit wins over the command line from now on, also when the file is read again.
 void Forget(const char *key)
 {
-    auto &given = App.options.line.settings;
+    auto &given = T.options.line.settings;
     for (size_t i = given.size(); i-- > 0;)
         if (given[i].key == key)
             given.erase(given.begin() + i);
@@ -202,271 +172,602 @@ void Forget(const char *key)
 void Save(const std::vector<std::pair<std::string, std::string>> &set)
 {
     std::string error;
-    if (!SaveTraySettings(&App.options, set, &error))
+    if (!SaveTraySettings(&T.options, set, &error))
         Failure("settings not saved: %s", error.c_str());
 }
 
-void SetTiming()
+// --- the game controllers and the lever ----------------------------------------------------
+
+bool IsLever(const Controller &c)
 {
-    TapperSetTiming(&App.tapper, {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL});
+    return T.lever != LEVER_NONE && c.instance == T.leverInstance;
 }
 
-void WatchConfig()
+void ShowList()
 {
-    const std::wstring &path = App.options.configPath;
-    size_t slash = path.find_last_of(L"\\/");
-    std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, slash);
-    // The default folder is made now, so that a file saved there later is seen.
-    if (!App.options.configGiven)
-        CreateDirectoryW(folder.c_str(), nullptr);
-    App.configWatch.Reset(FindFirstChangeNotificationW(
-        folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE));
+    const wchar_t *note = T.asked ? L"Which one is the lever? Select it, then click Use as the lever."
+                          : T.controllers.list.empty() ? L"No game controller is plugged in."
+                                                       : L"";
+    ShowControllers(T.window, ControllerRows(T.controllers, T.lever != LEVER_NONE ? &T.leverInstance : nullptr),
+                    note);
+    EnableWindow(GetDlgItem(T.window, IDC_USE_LEVER), SelectedController(T.window) >= 0);
 }
 
-void CALLBACK ForegroundChanged(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD)
+void Drive(const Controller &c)
 {
-    OnForeground(window);
+    // The lever taken is the one waited for when it is unplugged, whatever else is there.
+    if (T.wanted.name.empty())
+        T.wanted.name = c.name;
+    T.wanted.known = true;
+    T.wanted.instance = c.instance;
+    T.lever = LEVER_OPENING;
+    T.leverInstance = c.instance;
+    T.leverName = c.name;
+    T.asked = false;
+    T.orders.lever = ToGuid(c.instance);
+    T.orders.generation = ++T.generations;
+    Order();
 }
+
+void Ask()
+{
+    if (T.asked)
+        return;
+    T.asked = true;
+    Status("%d game controllers are plugged in and none is chosen as the lever: choose it in the window",
+           static_cast<int>(T.controllers.list.size()));
+    if (T.iconShown)
+        ShowNotifyBalloon(T.window, L"Which one is the lever?",
+                          L"Several game controllers are plugged in. Open gearvane and choose the lever under Game "
+                          L"controllers.");
+}
+
+void StopLearning(const wchar_t *note)
+{
+    if (!T.learning)
+        return;
+    T.learning = false;
+    T.orders.learning = false;
+    Order();
+    ShowLearning(T.window, note, false, T.lever == LEVER_OPEN);
+    T.learnNote = true;
+}
+
+void LeverGone()
+{
+    T.lever = LEVER_NONE;
+    T.sample = Released();
+    T.leverGear = GEAR_NONE;
+    Status("lever unplugged; waiting for it");
+    if (T.learning) {
+        StopLearning(L"");
+        Status("learning stopped: the gates stay as they were");
+    }
+    ShowLeverName(T.window, L"");
+    ShowLearning(T.window, L"", false, false);
+    UpdateGears();
+}
+
+// Lists the game controllers afresh and, with no lever open, takes the one wanted, or asks.
+void Rescan()
+{
+    KillTimer(T.window, ID_DEVICES);
+    KillTimer(T.window, ID_RETRY);
+    ListControllersAgain(&T.controllers, T.window);
+    std::vector<Controller> attached = Attached(T.controllers);
+    bool listed = false;
+    for (const Controller &c : attached)
+        listed = listed || IsLever(c);
+    if (T.lever != LEVER_NONE && !listed) {
+        T.orders.generation = 0;
+        Order();
+        LeverGone();
+    }
+    if (T.lever == LEVER_NONE) {
+        int chosen = ChooseLever(attached, T.wanted);
+        if (chosen >= 0)
+            Drive(attached[chosen]);
+        else if (chosen == CHOICE_ASK)
+            Ask();
+        else
+            T.asked = false;
+    }
+    ShowList();
+}
+
+// --- learning ------------------------------------------------------------------------------
 
 std::wstring Question()
 {
-    return L"Move the lever into " + GearText(LearnGear(App.learn)) + L", or click Skip.";
+    return L"Move the lever into " + GearText(LearnGear(T.learn)) + L", or click Skip.";
 }
 
 void FinishLearning()
 {
-    App.learning = false;
-    const GateMap &map = App.learn.map;
+    T.learning = false;
+    T.orders.learning = false;
+    T.learnNote = true;
+    const GateMap &map = T.learn.map;
     if (map.count == 0) {
-        ShowLearning(App.window, L"No gear learned: the gates stay as they were.", false, App.leverOpen);
-        App.learnNote = true;
+        Order();
+        ShowLearning(T.window, L"No gear learned: the gates stay as they were.", false, T.lever == LEVER_OPEN);
         return;
     }
     char text[200];
     FormatGateMap(map, text, sizeof text);
-    std::string name = Utf8(App.lever.name);
-    App.settings.map = map;
-    App.settings.mapName = App.gateMap = text;
-    App.settings.device = name;
+    std::string name = Utf8(T.leverName);
+    T.settings.map = map;
+    T.settings.mapName = T.gateMap = text;
+    T.settings.device = name;
     for (const char *key : {"gate", "plate", "device"})
         Forget(key);
     Save(LearnedSettings(name, map));
+    SaveLeverInstance(T.leverName, T.leverInstance);
+    T.wanted = {T.leverName, true, T.leverInstance};
+    OrderSettings();
     Status("gates learned from %s: %s", name.c_str(), text);
-    ShowSettings(App.window, App.settings);
-    ShowLearning(App.window, L"Learned. The lever shifts again from its next move.", false, true);
-    App.learnNote = true;
-    App.leverGear = DecodeGate(map, App.sample).gear;
+    ShowSettings(T.window, T.settings);
+    ShowLearning(T.window, L"Learned. The lever shifts again from its next move.", false, true);
+    T.leverGear = DecodeGate(map, T.sample).gear;
     UpdateGears();
 }
 
 void NextQuestion(const std::wstring &before)
 {
-    if (LearnDone(App.learn))
+    if (LearnDone(T.learn))
         FinishLearning();
     else
-        ShowLearning(App.window, before + Question(), true, true);
+        ShowLearning(T.window, before + Question(), true, true);
 }
 
 void LearnFrom(const Sample &sample)
 {
     int32_t taken;
-    LearnAnswer answer = LearnSample(&App.learn, sample, &taken);
+    LearnAnswer answer = LearnSample(&T.learn, sample, &taken);
     if (answer == LEARN_ANSWERED)
         NextQuestion(L"");
     else if (answer == LEARN_TAKEN)
         NextQuestion(L"That is " + GearText(taken) + L" already. ");
 }
 
+// --- the config file -----------------------------------------------------------------------
+
+bool SameMap(const GateMap &a, const GateMap &b)
+{
+    if (a.count != b.count || a.resetButton != b.resetButton || a.exact != b.exact)
+        return false;
+    for (int i = 0; i < a.count; i++)
+        if (a.entries[i].gear != b.entries[i].gear || a.entries[i].input.kind != b.entries[i].input.kind ||
+            a.entries[i].input.value != b.entries[i].input.value)
+            return false;
+    return true;
+}
+
+bool SameSettings(const Settings &a, const Settings &b)
+{
+    return SameMap(a.map, b.map) && a.maxGear == b.maxGear && a.holdMs == b.holdMs && a.gapMs == b.gapMs &&
+           a.upKey == b.upKey && a.downKey == b.downKey && a.quiet == b.quiet && a.device == b.device;
+}
+
+void Reload()
+{
+    Settings fresh;
+    std::string error, ignored;
+    switch (ReloadTraySettings(&T.options, &fresh, &error, &ignored)) {
+    case RELOAD_SAME:
+        return;
+    case RELOAD_GONE:
+        Status("the config file is gone: the settings in force stay");
+        return;
+    case RELOAD_EMPTY:
+        Status("the config file is empty: the settings in force stay");
+        return;
+    case RELOAD_BAD:
+        Failure("settings not reloaded: %s", error.c_str());
+        return;
+    case RELOAD_NEW:
+        break;
+    }
+    // The lever stays the one in use.
+    fresh.device = T.settings.device;
+    if (SameSettings(fresh, T.settings))
+        return;
+    T.settings = fresh;
+    T.log.quiet = fresh.quiet;
+    if (fresh.mapName != "standard" && fresh.mapName != "nascar")
+        T.gateMap = fresh.mapName;
+    OrderSettings();
+    Status("settings reloaded");
+    StatusLines(ignored);
+    ShowSettings(T.window, T.settings);
+}
+
+void OnConfigQuiet()
+{
+    KillTimer(T.window, ID_CONFIG_QUIET);
+    if (ConfigQuiet(&T.watch)) {
+        Reload();
+    } else if (++T.quietLooks < QUIET_LOOKS) {
+        SetTimer(T.window, ID_CONFIG_QUIET, CONFIG_QUIET_MS, nullptr);
+    } else {
+        Failure("the config file stays open in another program: it was not read again");
+    }
+}
+
+// --- elevated games ------------------------------------------------------------------------
+
+void WarnOfGame(HWND window)
+{
+    std::wstring game = WindowProgram(window);
+    if (game.empty())
+        game = L"window " + std::to_wstring(reinterpret_cast<UINT_PTR>(window));
+    for (const std::wstring &w : T.warned)
+        if (w == game)
+            return;
+    T.warned.push_back(game);
+    Failure("%s", ElevatedGame);
+    if (T.iconShown) {
+        size_t slash = game.find_last_of(L"\\/");
+        std::wstring text = game.substr(slash == std::wstring::npos ? 0 : slash + 1) +
+                            L" runs as administrator: Windows blocks gearvane's keys to it. Start gearvane-tray "
+                            L"as administrator too.";
+        ShowNotifyBalloon(T.window, L"The game cannot get gearvane's keys", text.c_str());
+    }
+}
+
+void CheckGame()
+{
+    KillTimer(T.window, ID_GAME);
+    HWND window = T.gameToCheck;
+    if (!window || GetForegroundWindow() != window)
+        return;
+    if (CoversMonitor(window))
+        WarnOfGame(window);
+    else if (++T.gameChecks < GAME_CHECKS)
+        SetTimer(T.window, ID_GAME, GAME_CHECK_MS, nullptr);
+}
+
+void CALLBACK ForegroundChanged(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD)
+{
+    KillTimer(T.window, ID_GAME);
+    T.gameToCheck = nullptr;
+    // A game is an elevated window that covers its monitor; Task Manager and regedit are not.
+    if (!window || !WindowElevated(window))
+        return;
+    T.gameToCheck = window;
+    T.gameChecks = 0;
+    CheckGame();
+}
+
 }  // namespace
 
-void StartTray(const std::string &ignored)
+int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &options, const Settings &settings,
+              const std::string &ignored, std::string *error)
 {
-    App.iconShown = AddNotifyIcon(App.window, App.icon, L"gearvane");
+    T.window = window;
+    T.icon = icon;
+    T.options = options;
+    T.settings = settings;
+    T.log.quiet = settings.quiet;
+    if (!options.logPath.empty() && !OpenStatusLog(&T.log, options.logPath, error))
+        return EXIT_USAGE;
+    std::wstring reason;
+    if (!CreateDirectInput(instance, &T.controllers.input, &reason)) {
+        *error = Utf8(reason) + ".\n\nInstall or repair DirectX (the DirectX End-User Runtime from Microsoft), then "
+                                "start gearvane-tray again.";
+        return 1;
+    }
+    if (T.settings.mapName != "standard" && T.settings.mapName != "nascar")
+        T.gateMap = T.settings.mapName;
+    T.sample = Released();
+    T.orders.settings = Shift(T.settings);
+    if (!OpenMailbox(&T.box, window, WM_APP_REPORTS, T.orders) ||
+        !StartShifter(instance, &T.box, &T.shifter, &reason)) {
+        *error = Utf8(reason.empty() ? L"gearvane-tray cannot make an event" : reason) + ".";
+        return 1;
+    }
+    AddIcon();
     StatusLines(ignored);
     if (!SelfElevated())
-        App.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
-                                             ForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
-    if (!App.options.configPath.empty())
-        WatchConfig();
-    if (App.settings.mapName != "standard" && App.settings.mapName != "nascar")
-        App.gateMap = App.settings.mapName;
-    TapperStart(&App.tapper, {App.settings.holdMs * 1000LL, App.settings.gapMs * 1000LL});
-    App.sample = Released();
-    App.wanted.part = Wide(App.settings.device);
-    ShowSettings(App.window, App.settings);
-    ShowStartWithWindows(App.window, StartsWithWindows());
-    if (OpenLever(App.input, App.wanted, App.window, &App.lever)) {
-        Attach();
-    } else {
+        T.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
+                                           ForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    T.sessionNotes = WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+    // Game controllers are HID devices: their arrivals and removals come as WM_DEVICECHANGE.
+    DEV_BROADCAST_DEVICEINTERFACE_W hid = {};
+    hid.dbcc_size = sizeof hid;
+    hid.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    hid.dbcc_classguid = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    T.deviceNotes = RegisterDeviceNotificationW(window, &hid, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (!T.options.configPath.empty() && !WatchConfig(&T.watch, T.options.configPath, !T.options.configGiven))
+        Failure("the config file's folder cannot be watched (error %lu): edits to it take effect at the next start",
+                GetLastError());
+    ShowSettings(window, T.settings);
+    ShowStartWithWindows(window, StartsWithWindows());
+    ShowLeverName(window, L"");
+    ShowLearning(window, L"", false, false);
+    T.wanted.name = Wide(T.settings.device);
+    T.wanted.known = LoadLeverInstance(T.wanted.name, &T.wanted.instance);
+    Rescan();
+    if (T.lever == LEVER_NONE && !T.asked)
         Status("waiting for a lever");
-        StartWaiting();
-    }
-    if (App.foregroundHook)
-        OnForeground(GetForegroundWindow());
+    UpdateGears();
+    if (T.foregroundHook)
+        ForegroundChanged(nullptr, 0, GetForegroundWindow(), 0, 0, 0, 0);
+    return 0;
+}
+
+bool ShowAtStart()
+{
+    return !T.options.minimized || !T.iconShown;
+}
+
+bool TrayIconShown()
+{
+    return T.iconShown;
 }
 
 void QuitTray(int code)
 {
-    if (!App.window)
+    if (!T.window)
         return;
-    LetGo();
-    ArmTapTimer(&App.timer, -1, 0);
-    if (App.iconShown)
-        RemoveNotifyIcon(App.window);
-    if (App.foregroundHook)
-        UnhookWinEvent(App.foregroundHook);
-    CloseLever(&App.lever);
-    DestroyWindow(App.window);
-    App.window = nullptr;
+    StopShifter(&T.shifter);
+    if (T.iconShown)
+        RemoveNotifyIcon(T.window);
+    if (T.foregroundHook)
+        UnhookWinEvent(T.foregroundHook);
+    if (T.sessionNotes)
+        WTSUnRegisterSessionNotification(T.window);
+    if (T.deviceNotes)
+        UnregisterDeviceNotification(T.deviceNotes);
+    T.controllers.list.clear();
+    DestroyWindow(T.window);
+    T.window = nullptr;
     PostQuitMessage(code);
 }
 
 void EndSession()
 {
-    LetGo();
-    if (App.iconShown)
-        RemoveNotifyIcon(App.window);
+    StopShifter(&T.shifter);
+    if (T.iconShown)
+        RemoveNotifyIcon(T.window);
     ExitProcess(0);
 }
 
-void OnLeverEvent()
+int TrayHandles(HANDLE *handles, int room)
 {
-    if (!App.leverOpen)
+    int count = 0;
+    if (T.watch.folder.h && count < room)
+        handles[count++] = T.watch.folder.h;
+    return count + ControllerHandles(T.controllers, handles + count, room - count);
+}
+
+void OnTrayHandle(int index)
+{
+    if (T.watch.folder.h && index-- == 0) {
+        DWORD error;
+        WatchNews news = FolderChanged(&T.watch, &error);
+        if (news == WATCH_CHANGED) {
+            T.quietLooks = 0;
+            SetTimer(T.window, ID_CONFIG_QUIET, CONFIG_QUIET_MS, nullptr);
+        } else if (news == WATCH_BROKEN) {
+            Failure("the config file is no longer watched (error %lu): edits to it take effect at the next start",
+                    error);
+        }
         return;
-    Sample sample;
-    LeverRead read = ReadLever(&App.lever, &sample);
-    if (read == LEVER_LOST)
-        Unplug();
-    if (read != LEVER_READ)
-        return;
-    App.sample = sample;
-    if (App.learning) {
-        LearnFrom(sample);
-        App.leverGear = DecodeGate(App.settings.map, sample).gear;
+    }
+    ReadController(&T.controllers, index);
+    ShowList();
+}
+
+void OnReports()
+{
+    Report r;
+    unsigned dropped;
+    while (TakeReport(&T.box, &r, &dropped)) {
+        if (dropped)
+            Failure("the window fell behind: %u reports of the lever were lost", dropped);
+        if (r.kind == REPORT_STOPPED) {
+            Failure("gearvane-tray stopped: waiting for events failed (error %lu)", r.error);
+            std::wstring text = L"gearvane-tray stopped: waiting for events failed (error " +
+                                std::to_wstring(r.error) + L")";
+            MessageBoxW(T.window, text.c_str(), L"gearvane", MB_OK | MB_ICONERROR);
+            QuitTray(1);
+            return;
+        }
+        // Reports of a lever given up since are old news.
+        if (r.generation != T.orders.generation || !r.generation)
+            continue;
+        T.sample = r.sample;
+        T.leverGear = r.leverGear;
+        T.gameGear = r.gameGear;
+        T.busy = r.busy;
+        switch (r.kind) {
+        case REPORT_OPENED:
+            T.lever = LEVER_OPEN;
+            Status("lever: %s", Utf8(T.leverName).c_str());
+            ShowLeverName(T.window, T.leverName);
+            ShowLearning(T.window, L"", false, true);
+            ShowList();
+            break;
+        case REPORT_FAILED:
+            T.lever = LEVER_NONE;
+            Failure("the lever %s cannot be opened; trying again", Utf8(T.leverName).c_str());
+            SetTimer(T.window, ID_RETRY, RETRY_MS, nullptr);
+            break;
+        case REPORT_LOST:
+            LeverGone();
+            ShowList();
+            // Unplugged, Windows says so too; otherwise it may be back in a moment.
+            SetTimer(T.window, ID_RETRY, RETRY_MS, nullptr);
+            break;
+        case REPORT_POLLED:
+            Status("this lever signals no changes: it is read every %d ms", POLL_MS);
+            break;
+        case REPORT_REFUSED:
+            Failure("Windows refused a key; trying again");
+            break;
+        case REPORT_SAMPLE:
+            if (T.learning) {
+                LearnFrom(r.sample);
+            } else if (T.learnNote) {
+                T.learnNote = false;
+                ShowLearning(T.window, L"", false, true);
+            }
+            break;
+        case REPORT_GEARS:
+        case REPORT_STOPPED:
+            break;
+        }
+        int count;
+        const KeyScan *keys = KeyScans(&count);
+        char news[256];
+        if (r.upCode >= 0 && r.upCode < count && r.downCode >= 0 && r.downCode < count &&
+            FormatNews(r.news, keys[r.upCode].name, keys[r.downCode].name, news, sizeof news))
+            StatusLines(news);
         UpdateGears();
-        return;
     }
-    if (App.learnNote) {
-        App.learnNote = false;
-        ShowLearning(App.window, L"", false, true);
-    }
-    Decoded d = DecodeGate(App.settings.map, sample);
-    App.leverGear = d.gear;
-    Engage(d);
-}
-
-void OnTapTimer()
-{
-    if (App.unreleased && SendKey(*App.unreleased, false))
-        App.unreleased = nullptr;
-    Perform(TapperTimer(&App.tapper, Now()));
-}
-
-void ServeInModalLoop()
-{
-    if (App.leverOpen && WaitForSingleObject(App.lever.event.h, 0) == WAIT_OBJECT_0)
-        OnLeverEvent();
-    if (WaitForSingleObject(App.timer.timer.h, 0) == WAIT_OBJECT_0)
-        OnTapTimer();
 }
 
 void OnDeviceChange()
 {
-    if (App.leverOpen) {
-        if (!LeverAttached(App.input, App.lever))
-            Unplug();
-    } else if (OpenLever(App.input, App.wanted, App.window, &App.lever)) {
-        Attach();
+    // Windows sends several of these for one device: list the devices once they settle.
+    SetTimer(T.window, ID_DEVICES, DEVICES_SETTLE_MS, nullptr);
+}
+
+void OnTimer(UINT_PTR id)
+{
+    switch (id) {
+    case ID_DEVICES:
+        Rescan();
+        // DirectInput may list a device a moment after Windows announced it.
+        if (T.lever == LEVER_NONE)
+            SetTimer(T.window, ID_RETRY, RETRY_MS, nullptr);
+        break;
+    case ID_RETRY:
+        Rescan();
+        break;
+    case ID_CONFIG_QUIET:
+        OnConfigQuiet();
+        break;
+    case ID_TYPED:
+        TypedTiming(0);
+        break;
+    case ID_ICON:
+        AddIcon();
+        break;
+    case ID_GAME:
+        CheckGame();
+        break;
     }
 }
 
-void OnConfigChanged()
+void OnTaskbarCreated()
 {
-    FindNextChangeNotification(App.configWatch.h);
-    Settings fresh;
-    std::string error, ignored;
-    int reloaded = ReloadTraySettings(&App.options, &fresh, &error, &ignored);
-    if (reloaded < 0)
-        Failure("settings not reloaded: %s", error.c_str());
-    if (reloaded <= 0)
-        return;
-    // The lever stays the one it was started with.
-    fresh.device = App.settings.device;
-    App.settings = fresh;
-    App.log.quiet = fresh.quiet;
-    if (fresh.mapName != "standard" && fresh.mapName != "nascar")
-        App.gateMap = fresh.mapName;
-    SetTiming();
-    Status("settings reloaded");
-    StatusLines(ignored);
-    ShowSettings(App.window, App.settings);
-    Redecode();
+    T.iconTries = 0;
+    AddIcon();
 }
 
-void OnForeground(HWND window)
+void OnIconMessage(LPARAM what)
 {
-    if (!window || !WindowElevated(window))
-        return;
-    for (HWND w : App.warned)
-        if (w == window)
-            return;
-    App.warned[App.warnedNext] = window;
-    App.warnedNext = (App.warnedNext + 1) % WARNED_WINDOWS;
-    Failure("%s", ElevatedGame);
+    if (what == WM_LBUTTONUP || what == WM_LBUTTONDBLCLK || what == NIN_BALLOONUSERCLICK)
+        BringForward(T.window);
+    else if (what == WM_RBUTTONUP || what == WM_CONTEXTMENU)
+        ShowNotifyMenu(T.window);
+}
+
+void OnShown(bool shown)
+{
+    SetControllersLive(&T.controllers, shown);
+    if (shown)
+        ShowList();
+}
+
+void OnClose()
+{
+    HideWindow(T.window, T.iconShown);
+}
+
+void SetPaused(int reason, bool paused)
+{
+    int was = T.pausedBy;
+    T.pausedBy = paused ? was | reason : was & ~reason;
+    if ((was != 0) != (T.pausedBy != 0)) {
+        T.orders.paused = T.pausedBy != 0;
+        Order();
+    }
 }
 
 void ChooseMaxGear(int maxGear)
 {
-    App.settings.maxGear = maxGear;
+    T.settings.maxGear = maxGear;
     Forget("max-gear");
     Save({{"max-gear", std::to_string(maxGear)}});
-    Redecode();
+    OrderSettings();
 }
 
-void ChooseHold(int ms)
+void TypedTiming(int code)
 {
-    App.settings.holdMs = ms;
-    SetTiming();
-    Forget("hold-ms");
-    Save({{"hold-ms", std::to_string(ms)}});
+    if (code == EN_CHANGE) {
+        SetTimer(T.window, ID_TYPED, TYPED_MS, nullptr);
+        return;
+    }
+    KillTimer(T.window, ID_TYPED);
+    int hold = ShownNumber(T.window, IDC_HOLD), gap = ShownNumber(T.window, IDC_GAP);
+    bool holdValid = hold >= 1 && hold <= 1000, gapValid = gap >= 0 && gap <= 1000;
+    std::vector<std::pair<std::string, std::string>> set;
+    if (holdValid && hold != T.settings.holdMs) {
+        T.settings.holdMs = hold;
+        Forget("hold-ms");
+        set.push_back({"hold-ms", std::to_string(hold)});
+    }
+    if (gapValid && gap != T.settings.gapMs) {
+        T.settings.gapMs = gap;
+        Forget("gap-ms");
+        set.push_back({"gap-ms", std::to_string(gap)});
+    }
+    if (!set.empty()) {
+        Save(set);
+        OrderSettings();
+    }
+    // Leaving a box with something that is no value puts back the one in force.
+    if (code == EN_KILLFOCUS && (!holdValid || !gapValid))
+        ShowSettings(T.window, T.settings);
 }
 
-void ChooseGap(int ms)
+void ChooseKey(bool up, int index)
 {
-    App.settings.gapMs = ms;
-    SetTiming();
-    Forget("gap-ms");
-    Save({{"gap-ms", std::to_string(ms)}});
-}
-
-void ChooseKey(bool up, const KeyScan *key)
-{
-    std::string &name = up ? App.settings.upKey : App.settings.downKey;
-    const std::string &other = up ? App.settings.downKey : App.settings.upKey;
+    int count;
+    const KeyScan *keys = KeyScans(&count);
+    if (index < 0 || index >= count)
+        return;
+    const KeyScan *key = &keys[index];
+    std::string &name = up ? T.settings.upKey : T.settings.downKey;
+    const std::string &other = up ? T.settings.downKey : T.settings.upKey;
     if (other == key->name) {
         Failure("the up key and the down key must be two different keys");
-        ShowSettings(App.window, App.settings);
+        ShowSettings(T.window, T.settings);
         return;
     }
     name = key->name;
-    (up ? App.settings.upCode : App.settings.downCode) = TrayKeyCode(name);
+    (up ? T.settings.upCode : T.settings.downCode) = TrayKeyCode(name);
     const char *setting = up ? "up-key" : "down-key";
     Forget(setting);
     Save({{setting, name}});
+    OrderSettings();
 }
 
 void ChoosePlate(int plate)
 {
-    Settings &s = App.settings;
+    Settings &s = T.settings;
     if (plate == 2) {
         char error[200];
-        if (App.gateMap.empty() || !ParseGateMap(App.gateMap.c_str(), &s.map, error, sizeof error)) {
-            ShowSettings(App.window, s);
-            ShowLearning(App.window, L"There is no gate map yet: Learn gates makes one.", false, App.leverOpen);
-            App.learnNote = true;
+        if (T.gateMap.empty() || !ParseGateMap(T.gateMap.c_str(), &s.map, error, sizeof error)) {
+            ShowSettings(T.window, s);
+            ShowLearning(T.window, L"There is no gate map yet: Learn gates makes one.", false, T.lever == LEVER_OPEN);
+            T.learnNote = true;
             return;
         }
-        s.mapName = App.gateMap;
+        s.mapName = T.gateMap;
         Save({{"gate", s.mapName}});
     } else {
         s.map = plate ? NascarPlate : StandardPlate;
@@ -475,40 +776,69 @@ void ChoosePlate(int plate)
     }
     Forget("plate");
     Forget("gate");
-    ShowSettings(App.window, s);
-    Redecode();
+    ShowSettings(T.window, s);
+    OrderSettings();
 }
 
 void ChooseStartWithWindows(bool on)
 {
     std::string error;
-    if (!SetStartWithWindows(on, App.options, &error)) {
+    if (!SetStartWithWindows(on, T.options, &error)) {
         Failure("%s", error.c_str());
-        ShowStartWithWindows(App.window, !on);
+        ShowStartWithWindows(T.window, !on);
     }
+}
+
+void ChooseController()
+{
+    EnableWindow(GetDlgItem(T.window, IDC_USE_LEVER), SelectedController(T.window) >= 0);
+}
+
+void ClickUseLever()
+{
+    int i = SelectedController(T.window);
+    std::vector<Controller> attached = Attached(T.controllers);
+    if (i < 0 || i >= static_cast<int>(attached.size()))
+        return;
+    const Controller &c = attached[i];
+    std::string name = Utf8(c.name);
+    T.wanted = {c.name, true, c.instance};
+    T.settings.device = name;
+    Forget("device");
+    Save({{"device", name}});
+    SaveLeverInstance(c.name, c.instance);
+    if (IsLever(c))
+        return;
+    StopLearning(L"");
+    Status("lever chosen: %s", name.c_str());
+    if (T.lever != LEVER_NONE) {
+        T.lever = LEVER_NONE;
+        ShowLeverName(T.window, L"");
+    }
+    Drive(c);
+    ShowList();
 }
 
 void ClickLearn()
 {
-    if (App.learning) {
-        App.learning = false;
-        ShowLearning(App.window, L"Learning cancelled: the gates stay as they were.", false, App.leverOpen);
-        App.learnNote = true;
+    if (T.learning) {
+        StopLearning(L"Learning cancelled: the gates stay as they were.");
         return;
     }
-    if (!App.leverOpen)
+    if (T.lever != LEVER_OPEN)
         return;
     // No taps while the lever answers questions.
-    Perform(TapperStop(&App.tapper, Now()));
-    LearnStart(&App.learn, App.sample);
-    App.learning = true;
-    ShowLearning(App.window, Question(), true, true);
+    T.orders.learning = true;
+    Order();
+    LearnStart(&T.learn, T.sample);
+    T.learning = true;
+    ShowLearning(T.window, Question(), true, true);
 }
 
 void ClickSkip()
 {
-    if (!App.learning)
+    if (!T.learning)
         return;
-    LearnSkip(&App.learn);
+    LearnSkip(&T.learn);
     NextQuestion(L"");
 }

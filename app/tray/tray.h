@@ -1,5 +1,6 @@
-// gearvane-tray's state and what it does when something happens: the lever moves, a tap's
-// time is up, a device comes or goes, the user changes a setting in the window.
+// gearvane-tray on the window's thread: the settings and the config file, the game controllers
+// and the choice of the lever, learning, the icon, the session's ends, and what the input
+// thread reports. Its state is its own; the input thread gets orders through the mailbox.
 #ifndef GEARVANE_TRAY_TRAY_H
 #define GEARVANE_TRAY_TRAY_H
 
@@ -7,81 +8,69 @@
 
 #include <string>
 
-#include "../../config/scan_codes.h"
 #include "../../config/settings.h"
-#include "../../core/learn.h"
-#include "../../core/tapper.h"
-#include "lever.h"
 #include "settings_file.h"
-#include "status.h"
-#include "tap_timer.h"
 
-enum { ID_SEARCH_TIMER = 1, SEARCH_MS = 1000, WARNED_WINDOWS = 16 };
-// A lever that DirectInput does not signal is read this often; a menu or a move of the window
-// (loops of their own, which never reach the main wait) serves the lever and the taps as often.
-enum { ID_POLL_TIMER = 2, POLL_MS = 10, ID_MODAL_TIMER = 3 };
-
-// How soon a key that Windows refused is tried again, in microseconds.
-enum { RETRY_US = 100000 };
-
-struct TrayApp {
-    TrayOptions options;
-    Settings settings;
-    std::string gateMap;  // the last gate map in force, to go back to from a plate
-    HWND window = nullptr;
-    HICON icon = nullptr;
-    bool iconShown = false;
-
-    DirectInput input;
-    Lever lever;
-    bool leverOpen = false;
-    LeverWanted wanted;
-    Sample sample = {};  // the lever's state as last read; StartTray makes it a released one
-    int32_t leverGear = GEAR_NONE;
-
-    Tapper tapper = {};
-    const KeyScan *pressed = nullptr;     // the key that went down last: its key-up is the same key
-    const KeyScan *unreleased = nullptr;  // a key whose key-up Windows refused
-    bool refusing = false;                // a refusal has been reported and not yet got over
-    TapTimer timer;
-
-    FolderWatch configWatch;  // the config file's folder, for edits made outside the window
-    StatusLog log;
-    bool learning = false;
-    bool learnNote = false;  // the outcome of learning is shown until the lever moves
-    Learning learn = {};
-    HWINEVENTHOOK foregroundHook = nullptr;
-    HWND warned[WARNED_WINDOWS] = {};
-    int warnedNext = 0;
+enum {
+    WM_APP_SHOW = WM_APP + 2,     // from a second start: come forward
+    WM_APP_QUIT = WM_APP + 3,     // from gearvane-tray --quit, or an elevated start taking over
+    WM_APP_REPORTS = WM_APP + 4,  // the input thread has reports
 };
 
-extern TrayApp App;
+// The window's timers.
+enum {
+    ID_DEVICES = 1,    // a device came or went: list them once they settle
+    ID_RETRY,          // the lever was lost or could not be opened: look again
+    ID_CONFIG_QUIET,   // the config file changed: read it once it is quiet
+    ID_TYPED,          // a hold or gap typed: apply it once the typing stops
+    ID_ICON,           // the notification area was not there: add the icon again
+    ID_GAME,           // an elevated window came forward: see whether it is a game
+};
 
-// Sets everything going once the window exists: the icon, the hooks, the lever or the wait
-// for it. Status lines already due (ignored config lines) come first.
-void StartTray(const std::string &ignored);
+// Sets everything going once the window exists: the log, the icon, the hooks, the config
+// watch, the input thread and the lever. Status lines already due (ignored config lines)
+// come first. Returns 0, or an exit status with *error.
+int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &options, const Settings &settings,
+              const std::string &ignored, std::string *error);
 
-// Lets go of any key and ends the message loop with `code`.
+// Whether the window should show at start.
+bool ShowAtStart();
+bool TrayIconShown();
+
+// Lets go of any key, ends the input thread and the message loop with `code`.
 void QuitTray(int code);
 
-// Logging off: lets go of any key and removes the icon; Windows ends the process.
+// Windows ends the session: lets go of any key and removes the icon; the process ends.
 void EndSession();
 
-void OnLeverEvent();
-void OnTapTimer();
-// Serves the lever and the tap timer from inside a menu or a move of the window.
-void ServeInModalLoop();
-void OnDeviceChange();  // WM_DEVICECHANGE, and the search timer while waiting
-void OnConfigChanged();
-void OnForeground(HWND window);
+// The handles the window's loop waits on besides its messages, and what one of them means.
+int TrayHandles(HANDLE *handles, int room);
+void OnTrayHandle(int index);
+
+void OnReports();
+void OnDeviceChange();
+void OnTimer(UINT_PTR id);
+void OnTaskbarCreated();
+void OnIconMessage(LPARAM what);
+void OnShown(bool shown);
+void OnClose();  // the close box, Escape, Hide: to the notification area
+
+// A stop to shifting: the session locked, the computer suspending, the session ending. Any key
+// is let go and the taps waiting dropped; shifting resumes at the lever's next move once no
+// stop is left.
+enum { PAUSE_LOCKED = 1, PAUSE_SUSPENDED = 2, PAUSE_ENDING = 4 };
+void SetPaused(int reason, bool paused);
 
 // The window's controls, each saved to the config file and applied at once.
 void ChooseMaxGear(int maxGear);
-void ChooseHold(int ms);
-void ChooseGap(int ms);
-void ChooseKey(bool up, const KeyScan *key);
+// A hold or gap box changed (EN_CHANGE) or lost the focus (EN_KILLFOCUS), or Enter was
+// pressed (IDOK): typed values apply once the typing stops for a moment, or at once.
+void TypedTiming(int code);
+void ChooseKey(bool up, int index);
 void ChoosePlate(int plate);  // 0 standard, 1 nascar, 2 the gate map
 void ChooseStartWithWindows(bool on);
+void ChooseController();  // the list's selection changed
+void ClickUseLever();
 void ClickLearn();
 void ClickSkip();
 

@@ -11,16 +11,22 @@ A case file holds, in the scenario format of tests/e2e/scenario.py:
   config: "..."          the default config file, $XDG_CONFIG_HOME/gearvane/gearvane.conf
   without: PATH          the case is skipped (77) on a host that has PATH
   commands:              EXIT ARGS [~ TEXT]: one run each, with empty input; TEXT is in its
-                         standard output if EXIT is 0, else in its standard error (any case)
+                         standard error, or if EXIT is 0 in its standard output or error (any case)
 or a single run:
   args: --simulate       its command line (shell words)
   stdin: "7\\n"           its standard input (default: empty)
   stdin file: NAME       its standard input from NAME, in the folder (or a path, /dev/zero)
-  stderr pipe: stalled   its standard error a 4 KiB pipe that nobody reads
+  stdin: closed          no standard input at all (<&-)
+  stderr pipe: stalled   its standard error a 4 KiB pipe that nobody reads; `closed`: a pipe
+                         whose reader has gone. `stdout pipe: closed` likewise
   signal: TERM after MS  the signal MS ms after the start; the input stays open till the end.
-                         With `ends within: MS` it must have ended that long after the signal
+                         Several: "TSTP after 200, CONT after 400, ...": after SIGTSTP it must
+                         be stopped within 100 ms. "hangup after MS": standard input and error
+                         are its controlling terminal, closed then. With `ends within: MS` it
+                         must have ended that long after the last one
   reload: after MS "..." the default config file rewritten and SIGHUP sent MS ms after the
-                         start; then the input ends
+                         start, to a gearvane without a terminal, as a service; then the
+                         input ends
   exit: N                its exit status (default 0)
   stdout: / stderr:      its output lines, exactly; {dir} stands for the folder. With
                          `slack: MS` the time between two lines (their leading numbers, and
@@ -33,12 +39,15 @@ import argparse
 import ast
 import fcntl
 import os
+import pty
 import re
 import shlex
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -46,8 +55,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import scenario as shared  # noqa: E402
 
-SETTINGS = {"without", "stderr pipe", "fifo", "config", "args", "stdin", "stdin file", "signal", "ends within", "exit",
-            "slack", "reload"}
+SETTINGS = {"without", "stderr pipe", "stdout pipe", "fifo", "config", "args", "stdin", "stdin file",
+            "signal", "ends within", "exit", "slack", "reload"}
 SECTIONS = {"commands", "stdout", "stderr"}
 TIMEOUT = 10
 
@@ -80,7 +89,8 @@ def run(program, scn, args, stdin=b""):
         env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"),
                    XDG_RUNTIME_DIR=os.path.join(folder, "run"))
         os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
-        if {"stdin file", "signal", "stderr pipe", "reload"} & set(scn.settings):
+        if stdin is None or {"stdin file", "signal", "stderr pipe", "stdout pipe", "reload"} & set(
+                scn.settings):
             status, out, err = run_open(program, scn, args, stdin, folder, env)
         else:
             try:
@@ -92,25 +102,50 @@ def run(program, scn, args, stdin=b""):
     return status, out.decode(errors="replace"), err.decode(errors="replace"), folder
 
 
+def pipe(how):
+    """A pipe for standard output or error, as `how` asks: (the program's end, ours or None)."""
+    if not how:
+        return None, None
+    r, w = os.pipe()
+    if how == "closed":
+        os.close(r)
+        return w, None
+    fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ: stalled
+    return w, r
+
+
 def run_open(program, scn, args, stdin, folder, env):
-    """A run whose input is a file, or a pipe that stays open till the end; it may get a signal."""
-    sig = re.fullmatch(r"(\w+) after (\d+)", scn.settings.get("signal", ""))
+    """A run whose input is a file, a terminal, or a pipe that stays open till the end; it
+    may get signals."""
+    events = sorted((int(ms), name) for name, ms in re.findall(r"(\w+) after (\d+)", scn.settings.get("signal", "")))
+    hangup = any(name == "hangup" for _, name in events)
+    reload = re.fullmatch(r'after (\d+) (".*")', scn.settings.get("reload", ""))
     source = scn.settings.get("stdin file")
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
             open(os.path.join(folder, source) if source else os.devnull, "rb") as given:
-        stalled = None
-        if "stderr pipe" in scn.settings:
-            stalled = os.pipe()
-            fcntl.fcntl(stalled[1], 1031, 4096)  # F_SETPIPE_SZ
-        p = subprocess.Popen([program] + args, cwd=folder, env=env, stdin=given if source else subprocess.PIPE,
-                             stdout=out, stderr=stalled[1] if stalled else err)
-        if stalled:
-            os.close(stalled[1])
-        if not source:
+        errors, err_ours = pipe(scn.settings.get("stderr pipe"))
+        output, _ = pipe(scn.settings.get("stdout pipe"))
+        term, tty = pty.openpty() if hangup else (None, None)
+        p = subprocess.Popen([program] + args, cwd=folder, env=env,
+                             stdin=tty or (given if source or stdin is None else subprocess.PIPE),
+                             stdout=output or out, stderr=tty or errors or err,
+                             start_new_session=bool(hangup or reload),
+                             # A job of its own, as a shell starts it: in a process group that
+                             # no shell could continue, the kernel ignores a SIGTSTP.
+                             process_group=0 if events and not hangup else None,
+                             preexec_fn=(lambda: os.close(0)) if stdin is None else
+                             (lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0)) if hangup else None)
+        for fd in (output, errors, tty):
+            if fd is not None:
+                os.close(fd)
+        if hangup:
+            os.write(term, stdin)
+        elif p.stdin:
             p.stdin.write(stdin)
             p.stdin.flush()
+            if not (events or reload):
+                p.stdin.close()
         status = None
-        reload = re.fullmatch(r'after (\d+) (".*")', scn.settings.get("reload", ""))
         if reload:
             try:
                 p.wait(int(reload[1]) / 1000)
@@ -118,25 +153,35 @@ def run_open(program, scn, args, stdin, folder, env):
                 write_config(folder, ast.literal_eval(reload[2]).encode("latin-1"))
                 p.send_signal(signal.SIGHUP)
                 p.stdin.close()
+        start, last = time.monotonic(), None
+        for ms, last in events:
+            try:
+                p.wait(max(0, start + ms / 1000 - time.monotonic()))
+                break
+            except subprocess.TimeoutExpired:
+                if last == "hangup":
+                    os.close(term)
+                    term = None
+                else:
+                    p.send_signal(getattr(signal, "SIG" + last))
+            if last == "TSTP":
+                time.sleep(0.1)
+                if open(f"/proc/{p.pid}/stat").read().rpartition(")")[2].split()[0] != "T":
+                    status = "not stopped 100 ms after SIGTSTP"
+        within = scn.number("ends within", TIMEOUT * 1000) if last else TIMEOUT * 1000
         try:
-            p.wait(int(sig[2]) / 1000 if sig else TIMEOUT)
+            p.wait(within / 1000)
         except subprocess.TimeoutExpired:
-            status = "killed"
-            if sig:
-                p.send_signal(getattr(signal, "SIG" + sig[1]))
-                within = scn.number("ends within", TIMEOUT * 1000)
-                try:
-                    p.wait(within / 1000)
-                    status = None
-                except subprocess.TimeoutExpired:
-                    status = f"not ended {within} ms after SIG{sig[1]}"
+            status = status or (f"not ended {within} ms after {last if last == 'hangup' else 'SIG' + last}"
+                                if last else "killed")
         if p.returncode is None:
             p.kill()
             p.wait()
         if p.stdin:
             p.stdin.close()
-        if stalled:
-            os.close(stalled[0])
+        for fd in (err_ours, term):
+            if fd is not None:
+                os.close(fd)
         out.seek(0)
         err.seek(0)
         return status or str(p.returncode), out.read(), err.read()
@@ -150,7 +195,7 @@ def check_commands(program, scn):
         status, out, err, _ = run(program, scn, words[1:])
         rendered = f"{status} {' '.join(command.split()[1:])}"
         if text:
-            said = out if status == "0" else err
+            said = out + err if status == "0" else err
             rendered += f" ~ {text}" if text.lower() in said.lower() else f" ~ ? {(said or '(nothing)').strip()}"
         expected.append(line)
         actual.append(rendered)
@@ -174,8 +219,9 @@ def within_slack(expected, actual, slack):
 
 
 def check_run(program, scn):
+    closed = scn.settings.get("stdin") == "closed"
     status, out, err, folder = run(program, scn, shlex.split(scn.settings.get("args", "")),
-                                   scn.string("stdin", b""))
+                                   None if closed else scn.string("stdin", b""))
     ok = shared.compare(f"{scn.name}: exit status", [scn.settings.get("exit", "0")], [status])
     slack = scn.number("slack", 0)
     for name, said in (("stdout", out), ("stderr", err)):

@@ -107,6 +107,10 @@ const TraceCase TraceCases[] = {
     {"ResetDuringATapCountsWhenItEnds", "0 2  20 x N  500 2", "0 U 40 u 500 U 540 u 580 U 620 u", 2,
      "0 N -> 2: 2 x U; 20 reset: the game is taken to be in neutral; 40 the change to 2 ended in N; "
      "500 N -> 2: 2 x U"},
+    {"ResetDuringATapThenAGearSaysWhereTheFirstChangeEnded", "0 5  20 x N  30 3",
+     "0 U 40 u 80 U 120 u 160 U 200 u 240 U 280 u", 3,
+     "0 N -> 5: 5 x U; 20 reset: the game is taken to be in neutral; 30 the change to 5 ended in N; "
+     "30 N -> 3: 3 x U"},
     {"ResetInAGapEndsTheChangeAtOnce", "0 3  50 x N", "0 U 40 u", 0,
      "0 N -> 3: 3 x U; 50 reset: the game is taken to be in neutral; 50 the change to 3 ended in N"},
     {"ResetWithAGearShiftsFromNeutral", "0 1  100 x 2", "0 U 40 u 100 U 140 u 180 U 220 u", 2,

@@ -21,15 +21,23 @@ where a file's lines are equal, holds and pauses must agree. Sections: dialog (P
 [xN], the key messages the focused window got).
 gearvane-tray.exe: a step starts once the last one's keys have come and stayed quiet for
 `settle` ms (300), or, written `STEP after K down|up WHAT`, at the last step's K-th key-down
-or -up. Actions: unplug [hard], replug [POSITION], rest MS, start ARGS (another start, waited
-for; its exit code and boxes join the keys), menu and endmenu (the window's system menu); the program is killed at the end if it still
-runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms or more
-at least half as long, a key cut by an unplug let go within half a hold, by a start before
-its hold ran out.
-args: ... (after --log status.log), lever: absent|polled, timing compare args: ... Sections:
-log (the status lines), calls (STEP N: the lever's calls during the step).
+or -up. Actions of the scripted lever (see fake_dinput8.c): unplug [hard], replug [POSITION],
+pad POSITION (a second controller's), scroll down|up (the mouse on the status pane's scroll
+arrow), choose ROW (of the game controllers),
+lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT.
+Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
+join the keys), save [xN] ["TEXT"] (the config file written as an editor does, emptied first;
+the text of `config` unless given), remove (the config file), taskkill (WM_CLOSE from another
+program), endsession (Windows ends the session). The program is killed at the end if it
+still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
+or more at least half as long, a key cut by an unplug let go within half a hold, by a start
+before its hold ran out.
+args: ... (after --log status.log), lever: absent|polled|silent|pad ..., config: "TEXT" (the
+config file at start), timing compare args: ... Sections: log (the status lines), calls (STEP
+N: the lever's calls during the step), saved (the config file's lines at the end, but comments).
 """
 import argparse
+import ast
 import glob
 import os
 import re
@@ -221,19 +229,23 @@ class LegacyRun(Run):
 
 class Step:
     """A step of the tray's controller section, and the lines that tell the scripted lever."""
+    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type")
+    RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession")
 
     def __init__(self, line):
         words = line.split()
+        self.line = line
         self.number, self.trigger, words = int(words[0]), None, words[1:]
         if words[0] == "after":
             self.trigger, words = (words[2], int(words[1])), words[3:]
-        self.kind = words[0] if words[0] in ("unplug", "replug", "start", "rest", "menu", "endmenu") else "set"
+        self.kind = words[0] if words[0] in self.LEVER + self.RUNNER else "set"
         self.words = words[1:] if self.kind != "set" else words
-        n, (buttons, hat) = self.number, position(self.words if self.kind in ("set", "replug") else [])
-        state = [f"{n} set {','.join(map(str, buttons)) or '-'} {hat}"]
-        self.commands = {"set": state, "unplug": [f"{n} unplug {' '.join(self.words)}"],
-                         "replug": (state if self.words else []) + [f"{n} plug"],
-                         "menu": [f"{n} menu"], "endmenu": [f"{n} endmenu"]}.get(self.kind, [f"{n} mark"])
+        n = self.number
+        buttons, hat = position(self.words if self.kind in ("set", "replug", "pad") else [])
+        state = f"{','.join(map(str, buttons)) or '-'} {hat}"
+        self.commands = {"set": [f"{n} set {state}"], "pad": [f"{n} pad {state}"],
+                         "replug": ([f"{n} set {state}"] if self.words else []) + [f"{n} plug"]}.get(
+            self.kind, [f"{n} {self.kind} {' '.join(self.words)}" if self.kind in self.LEVER else f"{n} mark"])
 
 
 class TrayRun(Run):
@@ -251,8 +263,12 @@ class TrayRun(Run):
         expected = shared.expand_taps(scn.blocks.get("keys", []), lambda step, key, edge: f"{step} {key} {edge}")
         counts = [int(line.split()[0]) for line in expected if line.split()[-1] in ("down", "up")]
         lever = scn.settings.get("lever", "")
-        for folder in glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c/users/*/AppData/Roaming/gearvane")):
-            shutil.rmtree(folder)  # each run starts without a config file
+        roaming = [f for f in glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c/users/*/AppData/Roaming"))
+                   if "/Public/" not in f]
+        self.config = os.path.join(roaming[0], "gearvane", "gearvane.conf")
+        shutil.rmtree(os.path.dirname(self.config), ignore_errors=True)  # each run starts with its own config
+        if "config" in scn.settings:
+            self.save(1)
         self.steps = steps
         self.start_recorder()
         self.program = self.wine([self.exe, "--log", "status.log", *args], "controller.log", stdin=subprocess.PIPE)
@@ -268,9 +284,34 @@ class TrayRun(Run):
                                                                 f" -> exit {code}{boxes}")))
             elif step.kind == "rest":
                 time.sleep(int(step.words[0]) / 1000)
+            elif step.kind in ("save", "remove", "taskkill", "endsession"):
+                self.wait(step, None, 0, 0, 5)
+                self.act(step)
         self.wait(steps[-1], None, counts.count(steps[-1].number), settle, limit)
         self.finish(self.program, 10 if "exit" in scn.settings else 0)
         return self
+
+    def save(self, times, text=None):
+        """Writes the config file as an editor does: emptied, then written 2 ms later."""
+        text = text if text is not None else self.scn.string("config", b"")
+        os.makedirs(os.path.dirname(self.config), exist_ok=True)
+        for _ in range(times):
+            with open(self.config, "wb") as f:
+                f.flush()
+                time.sleep(0.002)
+                f.write(text)
+            time.sleep(0.05)
+
+    def act(self, step):
+        """An action of the runner's, once its step has begun."""
+        if step.kind == "save":
+            times, text = re.fullmatch(r'.*? save\s*(?:x(\d+))?\s*(".*")?', step.line).groups()
+            self.save(int(times or 1), ast.literal_eval(text).encode() if text else None)
+        elif step.kind == "remove":
+            os.remove(self.config)
+        else:
+            command = ["taskkill", "/im", self.exe] if step.kind == "taskkill" else ["wineboot", "--end-session"]
+            ended(self.wine(command, f"{step.kind}-{step.number}.log"), 30)
 
     def tell(self, lines):
         try:
@@ -306,7 +347,10 @@ class TrayRun(Run):
 
     def tap_problems(self):
         problems, down, up, begins = [], None, None, self.begins()
-        cut = {s.number: s.kind for s in self.steps if s.kind in ("unplug", "start")}
+        # A key is cut at once by what the program is told in its own process, by the time it
+        # takes another process to start otherwise.
+        at_once = ("unplug", "lock", "suspend")
+        cut = {s.number: s.kind for s in self.steps if s.kind in at_once + ("start", "taskkill", "endsession")}
         hold, gap = self.hold[-1], self.gap[-1]
         for step, ms, vk, _, flags in self.key_events():
             if not flags & UP:
@@ -317,7 +361,7 @@ class TrayRun(Run):
                 down = (ms, vk)
             elif down:
                 # An unplug is seen in the program at once; a start of another copy takes time.
-                late = begins[step] + hold / 2 if cut.get(step) == "unplug" else down[0] + 0.9 * hold
+                late = begins[step] + hold / 2 if cut.get(step) in at_once else down[0] + 0.9 * hold
                 if step in cut and ms > late:
                     problems.append(f"step {step}: the key went up {ms - down[0]:.0f} ms after its down, not at "
                                     f"once (hold {hold} ms)")
@@ -335,6 +379,10 @@ class TrayRun(Run):
             lines = open(self.at("status.log"), errors="replace").read().splitlines() \
                 if os.path.exists(self.at("status.log")) else []
             ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in lines])
+        if "saved" in self.scn.blocks:
+            lines = open(self.config, errors="replace").read().splitlines() if os.path.exists(self.config) else []
+            ok &= shared.compare("config file at the end, without its comments", self.scn.blocks["saved"],
+                                 [shared.squeeze(l) for l in lines if not l.startswith("#")])
         if "calls" in self.scn.blocks:
             calls = [shared.step_at(self.markers, int(f["t"])) for kind, _, f, _ in self.log.read() if kind == "call"]
             actual = [f"{n} {calls.count(n)}" for n in (int(line.split()[0]) for line in self.scn.blocks["calls"])]
@@ -367,8 +415,8 @@ def main():
             sys.exit(f"{var} is not set: run inside the Wine desktop of scripts/common.sh")
     scn = shared.Scenario(args.scenario)
     if os.path.basename(args.fake).lower() == "dinput8.dll":
-        scn.check_known({"args", "lever", "settle", "exit", "timing compare args"},
-                        {"controller", "keys", "boxes", "log", "calls"})
+        scn.check_known({"args", "lever", "config", "settle", "exit", "timing compare args"},
+                        {"controller", "keys", "boxes", "log", "calls", "saved"})
         first, compare = "args", "timing compare args"
         make = lambda tag, key: TrayRun(args, scn, tag).run(shlex.split(scn.settings.get(key, "")))  # noqa: E731
     else:

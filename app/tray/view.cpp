@@ -1,23 +1,16 @@
-// The window and its controls.
-#include "window.h"
+// The window's controls.
+#include "view.h"
 
 #include <commctrl.h>
 
 #include "../../config/scan_codes.h"
 #include "../../core/learn.h"
 #include "../../resources/tray_resource.h"
-#include "notify_icon.h"
 #include "text.h"
-#include "tray.h"
-
-const wchar_t WindowClass[] = L"gearvane-tray";
 
 namespace {
 
 HFONT GearFont;
-UINT TaskbarCreated;
-// Set while the program fills the controls, so that their change notices are not taken
-// for the user's changes.
 bool Filling;
 
 const wchar_t *const Plates[] = {L"Standard (reverse in 8)", L"Nascar (reverse in 1)", L"Gate map"};
@@ -54,20 +47,21 @@ void FillChoices(HWND window)
     SendDlgItemMessageW(window, IDC_GAP, EM_SETLIMITTEXT, 4, 0);
 }
 
-// The whole number in an edit control, or -1 when it holds none.
-int Number(HWND window, int id)
+void MakeColumns(HWND window)
 {
-    wchar_t text[16];
-    GetDlgItemTextW(window, id, text, 16);
-    if (!text[0])
-        return -1;
-    int n = 0;
-    for (const wchar_t *p = text; *p; p++) {
-        if (*p < L'0' || *p > L'9' || n > 100000)
-            return -1;
-        n = n * 10 + (*p - L'0');
+    HWND list = GetDlgItem(window, IDC_CONTROLLERS);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    RECT r;
+    GetClientRect(list, &r);
+    const wchar_t *names[] = {L"Game controller", L"Held now"};
+    int widths[] = {r.right * 11 / 20, r.right - r.right * 11 / 20 - GetSystemMetrics(SM_CXVSCROLL)};
+    for (int i = 0; i < 2; i++) {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = const_cast<wchar_t *>(names[i]);
+        column.cx = widths[i];
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
-    return n;
 }
 
 std::wstring InputText(const GateInput &input)
@@ -103,152 +97,37 @@ void ShowGates(HWND window, const GateMap &map)
     }
 }
 
-void OnCommand(HWND window, int id, int code)
+std::wstring Cell(HWND list, int row, int column);
+
+// Sets a cell's text if it differs: a list that moves with the lever must not flicker.
+void SetCell(HWND list, int row, int column, const std::wstring &text)
 {
-    if (Filling)
+    if (Cell(list, row, column) == text)
         return;
-    switch (id) {
-    case IDC_MAX_GEAR:
-        if (code == CBN_SELCHANGE)
-            ChooseMaxGear(4 + static_cast<int>(SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0)));
-        break;
-    case IDC_HOLD:
-    case IDC_GAP: {
-        int n = Number(window, id);
-        bool valid = id == IDC_HOLD ? n >= 1 && n <= 1000 : n >= 0 && n <= 1000;
-        if (code == EN_CHANGE && valid)
-            (id == IDC_HOLD ? ChooseHold : ChooseGap)(n);
-        // Leaving the box with something that is no value puts back the one in force.
-        if (code == EN_KILLFOCUS && !valid)
-            ShowSettings(window, App.settings);
-        break;
-    }
-    case IDC_UP_KEY:
-    case IDC_DOWN_KEY:
-        if (code == CBN_SELCHANGE) {
-            int count;
-            const KeyScan *keys = KeyScans(&count);
-            int i = static_cast<int>(SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0));
-            if (i >= 0 && i < count)
-                ChooseKey(id == IDC_UP_KEY, &keys[i]);
-        }
-        break;
-    case IDC_PLATE:
-        if (code == CBN_SELCHANGE)
-            ChoosePlate(static_cast<int>(SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0)));
-        break;
-    case IDC_LEARN:
-        ClickLearn();
-        break;
-    case IDC_SKIP:
-        ClickSkip();
-        break;
-    case IDC_AUTOSTART:
-        ChooseStartWithWindows(IsDlgButtonChecked(window, IDC_AUTOSTART) == BST_CHECKED);
-        break;
-    case IDC_HIDE:
-    case IDCANCEL:  // Escape
-        HideWindow(window, App.iconShown);
-        break;
-    case ID_MENU_SHOW:
-        BringForward(window);
-        break;
-    case IDC_QUIT:
-    case ID_MENU_QUIT:
-        QuitTray(0);
-        break;
-    }
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t *>(text.c_str());
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
-// Sets a dialog procedure's answer to a message that wants one.
-INT_PTR Answer(HWND window, LRESULT result)
+std::wstring Cell(HWND list, int row, int column)
 {
-    SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
-    return TRUE;
-}
-
-INT_PTR CALLBACK TrayDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == TaskbarCreated && TaskbarCreated) {
-        App.iconShown = AddNotifyIcon(window, App.icon, L"gearvane");
-        return TRUE;
-    }
-    switch (message) {
-    case WM_INITDIALOG:
-        MakeGearFont(window);
-        FillChoices(window);
-        return FALSE;
-    case WM_COMMAND:
-        OnCommand(window, LOWORD(wParam), HIWORD(wParam));
-        return TRUE;
-    case WM_CLOSE:
-        HideWindow(window, App.iconShown);
-        return TRUE;
-    case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == SC_MINIMIZE && App.iconShown) {
-            HideWindow(window, true);
-            return Answer(window, 0);
-        }
-        return FALSE;
-    case WM_DEVICECHANGE:
-        OnDeviceChange();
-        return Answer(window, TRUE);
-    case WM_TIMER:
-        if (wParam == ID_SEARCH_TIMER)
-            OnDeviceChange();
-        else if (wParam == ID_POLL_TIMER)
-            OnLeverEvent();
-        else if (wParam == ID_MODAL_TIMER)
-            ServeInModalLoop();
-        return TRUE;
-    // A menu or a move of the window runs a loop of its own: shifting goes on from there.
-    case WM_ENTERMENULOOP:
-    case WM_ENTERSIZEMOVE:
-        SetTimer(window, ID_MODAL_TIMER, USER_TIMER_MINIMUM, nullptr);
-        return FALSE;
-    case WM_EXITMENULOOP:
-    case WM_EXITSIZEMOVE:
-        KillTimer(window, ID_MODAL_TIMER);
-        return FALSE;
-    case WM_APP_NOTIFY_ICON:
-        if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK)
-            BringForward(window);
-        else if (lParam == WM_RBUTTONUP || lParam == WM_CONTEXTMENU)
-            ShowNotifyMenu(window);
-        return TRUE;
-    case WM_APP_SHOW:
-        BringForward(window);
-        return TRUE;
-    case WM_APP_QUIT:
-        QuitTray(0);
-        return TRUE;
-    case WM_QUERYENDSESSION:
-        return Answer(window, TRUE);
-    case WM_ENDSESSION:
-        if (wParam)
-            EndSession();
-        return Answer(window, 0);
-    }
-    return FALSE;
+    wchar_t text[200] = L"";
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 200;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 }  // namespace
 
-HWND CreateTrayWindow(HINSTANCE instance, HICON icon)
+void InitView(HWND window)
 {
-    WNDCLASSEXW c = {};
-    c.cbSize = sizeof c;
-    c.lpfnWndProc = DefDlgProcW;
-    c.cbWndExtra = DLGWINDOWEXTRA;
-    c.hInstance = instance;
-    c.hIcon = icon;
-    c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-    c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    c.lpszClassName = WindowClass;
-    if (!RegisterClassExW(&c))
-        return nullptr;
-    TaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TRAY), nullptr, TrayDialog, 0);
+    MakeGearFont(window);
+    FillChoices(window);
+    MakeColumns(window);
 }
 
 void ShowLeverName(HWND window, const std::wstring &name)
@@ -276,6 +155,11 @@ void ShowSettings(HWND window, const Settings &s)
     Filling = false;
 }
 
+bool ViewFilling()
+{
+    return Filling;
+}
+
 void ShowStatus(HWND window, const std::wstring &text)
 {
     HWND pane = GetDlgItem(window, IDC_STATUS);
@@ -299,6 +183,57 @@ void ShowStartWithWindows(HWND window, bool on)
     CheckDlgButton(window, IDC_AUTOSTART, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
+void ShowControllers(HWND window, const std::vector<ControllerRow> &rows, const std::wstring &note)
+{
+    HWND list = GetDlgItem(window, IDC_CONTROLLERS);
+    int selected = SelectedController(window);
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (count != static_cast<int>(rows.size())) {
+        SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+        selected = -1;
+        for (size_t i = 0; i < rows.size(); i++) {
+            LVITEMW item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = static_cast<int>(i);
+            item.pszText = const_cast<wchar_t *>(L"");
+            SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        }
+    }
+    for (size_t i = 0; i < rows.size(); i++) {
+        int row = static_cast<int>(i);
+        SetCell(list, row, 0, rows[i].lever ? rows[i].name + L" (the lever)" : rows[i].name);
+        SetCell(list, row, 1, rows[i].held);
+        // With one controller, or none chosen yet, the lever's row is the one to act on.
+        if (selected < 0 && rows[i].lever) {
+            LVITEMW state = {};
+            state.stateMask = state.state = LVIS_SELECTED;
+            SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+        }
+    }
+    SetDlgItemTextW(window, IDC_CONTROLLERS_NOTE, note.c_str());
+}
+
+int SelectedController(HWND window)
+{
+    return static_cast<int>(
+        SendDlgItemMessageW(window, IDC_CONTROLLERS, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+int ShownNumber(HWND window, int id)
+{
+    wchar_t text[16];
+    GetDlgItemTextW(window, id, text, 16);
+    if (!text[0])
+        return -1;
+    int n = 0;
+    for (const wchar_t *p = text; *p; p++) {
+        if (*p < L'0' || *p > L'9' || n > 100000)
+            return -1;
+        n = n * 10 + (*p - L'0');
+    }
+    return n;
+}
+
 void BringForward(HWND window)
 {
     ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
@@ -313,4 +248,24 @@ void HideWindow(HWND window, bool toNotifyArea)
 std::wstring GearText(int32_t gear)
 {
     return gear == GEAR_NONE ? L"neutral" : Wide(GearQuestion(gear));
+}
+
+std::wstring HeldText(const Sample &sample, bool inputs)
+{
+    if (!inputs)
+        return L"no buttons";
+    std::wstring text;
+    int held = 0;
+    for (int b = 1; b <= 128; b++)
+        if (ButtonHeld(sample, b))
+            text += (held++ ? L", " : L"") + std::to_wstring(b);
+    if (held)
+        text = (held > 1 ? L"buttons " : L"button ") + text;
+    static const wchar_t *const hats[] = {L"hat up", L"hat up-right", L"hat right", L"hat down-right",
+                                          L"hat down", L"hat down-left", L"hat left", L"hat up-left"};
+    if (sample.hat < 36000) {
+        uint32_t eighth = (sample.hat + 2250) / 4500 % 8;
+        text += (text.empty() ? L"" : L"; ") + std::wstring(hats[eighth]);
+    }
+    return text.empty() ? L"nothing" : text;
 }
