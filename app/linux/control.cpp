@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,17 +77,26 @@ std::string ControlServer::Open(Poller *loop)
             return "no control socket: another gearvane has " + path;
         unlink(path.c_str());  // left by a gearvane that ended without removing it
     }
+    // Bound and listening under a name of its own first, then linked as `control`: a client
+    // that sees `control` can connect at once, and of two gearvanes only one links it.
+    std::string own = folder + "/.control." + std::to_string(getpid());
+    sockaddr_un ownAddress;
+    if (!MakeAddress(own, &ownAddress))
+        return "no control socket: " + own + " is too long for a socket's name";
+    unlink(own.c_str());  // left by an earlier process of the same number
     Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        if (errno == EADDRINUSE)
-            return "no control socket: another gearvane has " + path;
-        return "no control socket: " + path + ": " + strerror(errno);
-    }
-    if (stat(path.c_str(), &st) != 0 || listen(fd.Get(), MAX_CLIENTS) != 0 ||
-        !poller->Watch(fd.Get(), SRC_CONTROL)) {
-        std::string why = strerror(errno);
+    if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<const sockaddr *>(&ownAddress), sizeof ownAddress) != 0)
+        return "no control socket: " + own + ": " + strerror(errno);
+    bool linked = listen(fd.Get(), MAX_CLIENTS) == 0 && link(own.c_str(), path.c_str()) == 0;
+    int why = errno;
+    unlink(own.c_str());
+    if (!linked)
+        return why == EEXIST ? "no control socket: another gearvane has " + path
+                             : "no control socket: " + path + ": " + strerror(why);
+    if (stat(path.c_str(), &st) != 0 || !poller->Watch(fd.Get(), SRC_CONTROL)) {
+        why = errno;
         unlink(path.c_str());
-        return "no control socket: " + path + ": " + why;
+        return "no control socket: " + path + ": " + strerror(why);
     }
     inode = st.st_ino;
     listening = std::move(fd);

@@ -33,6 +33,7 @@
 #include "say.h"
 #include "shifter.h"
 #include "simulate_input.h"
+#include "telemetry_socket.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ struct Daemon {
     std::unique_ptr<KeyOutput> keys;
     std::optional<LeverFinder> finder;   // the lever, unless --simulate
     std::optional<SimulateInput> input;  // --simulate
+    std::optional<TelemetrySocket> telemetry;  // the game's own reports of its gear, with --telemetry
     bool pollInput = true;               // false: standard input is read once a turn
     int status = -1;                     // the exit status, once it is decided
 
@@ -92,6 +94,15 @@ void Status(Daemon &d, const char *format, ...)
     d.backlog.push_back(StatusLine(line, now, true));
     if (d.backlog.size() > BACKLOG_LINES)
         d.backlog.pop_front();
+}
+
+// Status lines, each ending in a newline.
+void StatusLines(Daemon &d, char *text)
+{
+    for (char *line = text, *end; (end = strchr(line, '\n')); line = end + 1) {
+        *end = '\0';
+        Status(d, "%s", line);
+    }
 }
 
 // Says why, and ends the loop with exit status 1.
@@ -243,10 +254,7 @@ void SendKeys(Daemon &d, TapActions a, int64_t now)
         a.news.ended = false;
     char news[256];
     FormatNews(a.news, d.keys->Keys().upName.c_str(), d.keys->Keys().downName.c_str(), news, sizeof news);
-    for (char *line = news, *end; (end = strchr(line, '\n')); line = end + 1) {
-        *end = '\0';
-        Status(d, "%s", line);
-    }
+    StatusLines(d, news);
 }
 
 // A lever position, decoded: its gear is capped and handed to the scheduler.
@@ -376,9 +384,68 @@ void OnInput(Daemon &d, int64_t now)
         d.poller.Unwatch(STDIN_FILENO);
 }
 
-// Puts settings read again in force; which lever, and grabbing it, are for the caller.
-void ApplySettings(Daemon &d, const Settings &fresh, int64_t now)
+// Listens for the game's telemetry on `ip`:`port`. False, with *error, when the port cannot be had.
+bool ListenForTelemetry(Daemon &d, uint32_t ip, int port, std::string *error)
 {
+    d.telemetry.emplace();
+    if (!d.telemetry->Open(ip, port, error)) {
+        d.telemetry.reset();
+        return false;
+    }
+    if (!d.poller.Watch(d.telemetry->Socket(), SRC_TELEMETRY, 0) ||
+        !d.poller.Watch(d.telemetry->TimerFd(), SRC_TELEMETRY, 1)) {
+        *error = std::string("epoll_ctl: ") + strerror(errno);
+        d.telemetry.reset();  // closing them takes them out of epoll
+        return false;
+    }
+    Status(d, "telemetry: waiting for packets on %s", d.telemetry->Where().c_str());
+    return true;
+}
+
+void StopTelemetry(Daemon &d)
+{
+    if (!d.telemetry)
+        return;
+    TelemetryNews news;
+    d.telemetry->Flush(Now(), &news);
+    StatusLines(d, news.lines);
+    d.poller.Unwatch(d.telemetry->Socket());
+    d.poller.Unwatch(d.telemetry->TimerFd());
+    d.telemetry.reset();
+}
+
+// The packets that came, or the timer of their status lines: the newest gear goes to the
+// scheduler with the time it was read.
+void OnTelemetry(Daemon &d, uint32_t index, int64_t now)
+{
+    TelemetryNews news;
+    if (index == 0)
+        d.telemetry->Drain(now, &news);
+    else
+        d.telemetry->OnTimer(now, &news);
+    StatusLines(d, news.lines);
+    if (news.hasGear)
+        SendKeys(d, TapperReading(&d.tapper, now, news.gear), now);
+}
+
+// Telemetry moves to where the settings read again say. Where the port cannot be had it is
+// off, and the error says why.
+void MoveTelemetry(Daemon &d, Settings *fresh)
+{
+    if (fresh->telemetryIp == d.settings.telemetryIp && fresh->telemetryPort == d.settings.telemetryPort)
+        return;
+    StopTelemetry(d);
+    std::string error;
+    if (fresh->telemetryPort && !ListenForTelemetry(d, fresh->telemetryIp, fresh->telemetryPort, &error)) {
+        PrintError("%s; telemetry is off", error.c_str());
+        fresh->telemetryPort = 0;
+    }
+}
+
+// Puts settings read again in force; which lever, and grabbing it, are for the caller.
+void ApplySettings(Daemon &d, Settings fresh, int64_t now)
+{
+    MoveTelemetry(d, &fresh);
     d.settings = fresh;
     TapperSetTiming(&d.tapper, TimingOf(fresh));
     // Before the engine is asked again: a new keyboard must be in place, and settled, before
@@ -781,6 +848,12 @@ bool SetUp(Daemon &d)
     TapperStart(&d.tapper, TimingOf(d.settings));
     d.configPath = ConfigPath(d.args);
     d.fixed = CommandLineKeys(d.args);
+    std::string error;
+    if (d.settings.telemetryPort &&
+        !ListenForTelemetry(d, d.settings.telemetryIp, d.settings.telemetryPort, &error)) {
+        EndWithError(d, error);
+        return false;
+    }
     int64_t now = Now();
     if (!(d.settings.mode == MODE_SIMULATE ? StartSimulate(d, now) : StartLever(d, now)))
         return false;
@@ -817,6 +890,10 @@ void Dispatch(Daemon &d, const Ready &ready, int64_t now)
         break;
     case SRC_SIGNALS:
         OnSignals(d, now);
+        break;
+    case SRC_TELEMETRY:
+        if (d.telemetry)
+            OnTelemetry(d, ready.index, now);
         break;
     case SRC_CONTROL:
         OnControl(d);
@@ -872,6 +949,7 @@ int RunDaemon(const std::vector<std::string> &args, const Settings &settings)
             AfterTurn(d, Now());
         }
     }
+    StopTelemetry(d);
     d.control.CloseAll(ByeLine("gearvane is ending"));
     int status = d.status < 0 ? 0 : d.status;
     if (d.input && d.input->Rejected()) {

@@ -14,10 +14,11 @@ enum Source : uint32_t {
     SRC_TAP,      // the tap scheduler's timer
     SRC_SIGNALS,  // the signalfd
     SRC_STDIN,    // standard input: --simulate's positions, --learn's Enters
-    SRC_CONTROL,  // the control socket's listening socket
-    SRC_CLIENT,   // a client of the control socket; index: its slot
-    SRC_DEVICES,  // inotify on /dev/input while clients are told of the devices
-    SRC_DEVICE,   // a device whose live input a client watches; index: which
+    SRC_TELEMETRY,  // the game's telemetry: 0 its socket, 1 the timer of its status lines
+    SRC_CONTROL,    // the control socket's listening socket
+    SRC_CLIENT,     // a client of the control socket; index: its slot
+    SRC_DEVICES,    // inotify on /dev/input while clients are told of the devices
+    SRC_DEVICE,     // a device whose live input a client watches; index: which
 };
 
 struct Ready {

@@ -245,6 +245,14 @@ def test_connect_and_requests(program):
             text = f.read()
         check('device = "gearvane simulated lever"' in text and 'gate = "1=13,2=14,3=hat-left,reset=11"' in text,
               f"config after learning: {text}")
+
+        # set telemetry: the game's port is listened on at once, as on a reload.
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        events = c.ok({"type": "set", "settings": {"telemetry": port}})
+        check(f"telemetry: waiting for packets on 127.0.0.1:{port}" in [m["text"] for m in of(events, "status")]
+              and of(events, "settings")[-1]["telemetry"] == f"127.0.0.1:{port}", f"set telemetry: {events}")
     finally:
         d.close()
 
