@@ -10,7 +10,9 @@ the lever event's kernel timestamp to the first key-down's. input-remapper grabs
 lever, so no other reader sees its events: there the moment just before the lever's write
 stands in for its timestamp (the table shows how far apart the two are where both are
 seen). At rest, the lever still for 10 s: CPU time on the scheduler's clock and voluntary
-context switches of each mapper's processes, and their resident memory.
+context switches of each mapper's processes, and their resident memory. gearvane runs a
+second and a third time with a client of its control socket that reads all it is sent, as a
+window does: one connected, one watching every device's live input.
 
 Emulated times only compare within one run.
 

@@ -9,24 +9,32 @@ import json
 import os
 import select
 import signal
+import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, "/e2e")
-from suite import EV_KEY, EVIOCSCLOCKID, KEYBOARD, Keyboard, Lever, Position  # noqa: E402
+from suite import EV_KEY, EVIOCSCLOCKID, Keyboard, Lever, Position  # noqa: E402
+
+KEYBOARD = "gearvane virtual keyboard"
 
 WARM_UP = 20
 GEARVANE = ["/e2e/bin/gearvane", "--gate", "1=1,2=2", "--hold-ms", "1", "--gap-ms", "0"]
 MAPPERS = [
     # name, the keyboard it types on, its command ({lever}: the lever's node), whether to
-    # measure it at rest, the seconds it may take to start
-    ("floor", "floor virtual keyboard", ["/e2e/floor", "{lever}"], True, 20),
-    ("gearvane", KEYBOARD, GEARVANE, True, 20),
-    ("gearvane --quiet", KEYBOARD, GEARVANE + ["--quiet"], False, 20),
-    ("input-remapper", "input-remapper keyboard", ["python3", "/e2e/ir.py"], True, 60),
+    # measure it at rest, the seconds it may take to start, and the request of a client of
+    # its control socket that reads all it is sent (a window open), if one is connected
+    ("floor", "floor virtual keyboard", ["/e2e/floor", "{lever}"], True, 20, None),
+    ("gearvane", KEYBOARD, GEARVANE, True, 20, None),
+    ("gearvane --quiet", KEYBOARD, GEARVANE + ["--quiet"], False, 20, None),
+    ("gearvane, a client connected", KEYBOARD, GEARVANE, True, 20, '{"type":"ping"}'),
+    ("gearvane, a client watching devices", KEYBOARD, GEARVANE, True, 20, '{"type":"watch-devices","on":true}'),
+    ("input-remapper", "input-remapper keyboard", ["python3", "/e2e/ir.py"], True, 60, None),
 ]
+RUNTIME = "/tmp/bench-run"  # gearvane's XDG_RUNTIME_DIR, where its control socket is
 
 
 def wait_key(keyboard, edge, timeout, seen):
@@ -78,13 +86,33 @@ def sample(group):
     return cpu, switches, rss
 
 
-def measure(name, keyboard_name, command, at_rest, start_s, changes):
+def connect(request):
+    """A client of gearvane's control socket that asks `request`, then reads what it is sent,
+    as a window does, until it is closed."""
+    client = socket.socket(socket.AF_UNIX)
+    client.connect(f"{RUNTIME}/gearvane/control")
+    client.sendall(request.encode() + b"\n")
+
+    def read():
+        try:
+            while client.recv(65536):
+                pass
+        except OSError:
+            pass
+
+    threading.Thread(target=read, daemon=True).start()
+    return client
+
+
+def measure(name, keyboard_name, command, at_rest, start_s, request, changes):
     lever, keyboard = Lever(), Keyboard(keyboard_name)
     lever.plug(Position())
     own = os.open(lever.node, os.O_RDONLY | os.O_NONBLOCK)
     fcntl.ioctl(own, EVIOCSCLOCKID, struct.pack("i", time.CLOCK_MONOTONIC))
+    os.makedirs(RUNTIME, 0o700, exist_ok=True)
     mapper = subprocess.Popen([w.replace("{lever}", lever.node) for w in command], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, start_new_session=True)
+                              stderr=subprocess.DEVNULL, start_new_session=True,
+                              env=dict(os.environ, XDG_RUNTIME_DIR=RUNTIME))
     out = {"name": name, "latencies": [], "offsets": [], "missed": 0}
     deadline = time.monotonic() + start_s
     while keyboard.find() is None and keyboard.fd is None and time.monotonic() < deadline:
@@ -94,6 +122,7 @@ def measure(name, keyboard_name, command, at_rest, start_s, changes):
     else:
         time.sleep(3)  # input-remapper grabs the lever a moment after its keyboard appears
         keyboard.read()
+        client = connect(request) if request else None
         seen = []
         for i in range(WARM_UP + changes):
             lever_stamp(own)
@@ -115,6 +144,9 @@ def measure(name, keyboard_name, command, at_rest, start_s, changes):
             time.sleep(10)
             after = sample(mapper.pid)
             out["rest"] = [(after[0] - before[0]) / 1e6, after[1] - before[1], after[2]]
+        if client:
+            client.shutdown(socket.SHUT_RDWR)
+            client.close()
     os.killpg(mapper.pid, signal.SIGTERM)
     try:
         mapper.wait(10)

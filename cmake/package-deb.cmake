@@ -27,6 +27,8 @@ install(FILES ${deb_files}/gearvane.service DESTINATION lib/systemd/user)
 # Only an example: gearvane reads the user's file alone, never a system-wide one.
 install(FILES ${deb_files}/gearvane.conf DESTINATION ${deb_doc}/examples)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${deb_doc})
+# The control socket's protocol, for those who write a client of their own.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/control-protocol.md DESTINATION ${deb_doc})
 if(EXISTS ${deb_files}/copyright)
   install(FILES ${deb_files}/copyright DESTINATION ${deb_doc})
 endif()

@@ -7,26 +7,33 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
   set(tarball_files ${PROJECT_SOURCE_DIR}/packaging/linux/install.sh ${PROJECT_SOURCE_DIR}/packaging/linux/gearvane.1
                     ${PROJECT_SOURCE_DIR}/packaging/linux/gearvane.service ${PROJECT_SOURCE_DIR}/packaging/linux/gearvane.conf
                     ${PROJECT_SOURCE_DIR}/packaging/linux/60-gearvane.rules ${PROJECT_SOURCE_DIR}/LICENSE)
-  # libevdev is linked in, so its licence goes along; Debian keeps it here.
+  # libevdev is linked in, and nlohmann's JSON compiled in, so their licences go along;
+  # Debian keeps them here.
   set(tarball_libevdev_licence /usr/share/doc/libevdev-dev/copyright)
+  set(tarball_json_licence /usr/share/doc/nlohmann-json3-dev/copyright)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${tarball_name}.tar.gz
                      COMMAND ${CMAKE_COMMAND} -DNAME=${tarball_name} -DOUT=${CMAKE_BINARY_DIR}
                              -DPROGRAM=$<TARGET_FILE:gearvane_portable> -DSTRIP=${CMAKE_STRIP}
                              "-DFILES=${tarball_files}" -DLIBEVDEV_LICENCE=${tarball_libevdev_licence}
+                             -DJSON_LICENCE=${tarball_json_licence}
                              -P ${CMAKE_CURRENT_LIST_FILE}
                      DEPENDS gearvane_portable ${tarball_files} ${CMAKE_CURRENT_LIST_FILE} VERBATIM)
   add_custom_target(tarball DEPENDS ${CMAKE_BINARY_DIR}/${tarball_name}.tar.gz)
   return()
 endif()
 
-if(NOT EXISTS ${LIBEVDEV_LICENCE})
-  message(FATAL_ERROR "${LIBEVDEV_LICENCE} is missing: the tarball must carry libevdev's licence (Debian: libevdev-dev)")
-endif()
+foreach(licence ${LIBEVDEV_LICENCE} ${JSON_LICENCE})
+  if(NOT EXISTS ${licence})
+    message(FATAL_ERROR "${licence} is missing: the tarball must carry the licences of what gearvane holds "
+                        "(Debian: libevdev-dev, nlohmann-json3-dev)")
+  endif()
+endforeach()
 set(stage ${OUT}/tarball/${NAME})
 file(REMOVE_RECURSE ${OUT}/tarball)
 file(MAKE_DIRECTORY ${stage})
 file(COPY ${PROGRAM} ${FILES} DESTINATION ${stage} NO_SOURCE_PERMISSIONS)
 configure_file(${LIBEVDEV_LICENCE} ${stage}/LICENSE.libevdev COPYONLY)
+configure_file(${JSON_LICENCE} ${stage}/LICENSE.nlohmann-json COPYONLY)
 execute_process(COMMAND ${STRIP} ${stage}/gearvane COMMAND_ERROR_IS_FATAL ANY)
 file(CHMOD ${stage}/gearvane ${stage}/install.sh PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
      GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

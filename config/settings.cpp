@@ -15,14 +15,6 @@ namespace {
 const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
                             "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
 
-bool IsKey(const std::string &key)
-{
-    for (const char *k : Keys)
-        if (key == k)
-            return true;
-    return false;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -254,6 +246,14 @@ std::string ConfigLine(const std::string &key, const std::string &value)
 
 }  // namespace
 
+bool IsSettingKey(const std::string &key)
+{
+    for (const char *k : Keys)
+        if (key == k)
+            return true;
+    return false;
+}
+
 bool ReadFlag(const std::string &text, bool *on)
 {
     std::string s = Lower(text);
@@ -296,7 +296,7 @@ void ReadLines(const std::string &text, const std::string &name, std::vector<Set
             continue;
         }
         std::string key(Trim(line.substr(0, equals)));
-        if (!IsKey(key)) {
+        if (!IsSettingKey(key)) {
             mistakes->push_back(at + Shown(key) + " is not a setting; the settings are " + SettingKeyList);
             continue;
         }

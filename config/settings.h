@@ -12,7 +12,7 @@
 #include "../core/gate.h"
 #include "../core/tapper.h"
 
-enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE };
+enum Mode { MODE_RUN, MODE_LIST_DEVICES, MODE_LEARN, MODE_SIMULATE, MODE_STATUS, MODE_SET_GEAR };
 
 // Where the shifts go: the shift keys on a keyboard, or buttons 1 and 2 of a game controller.
 enum Output { OUTPUT_KEYBOARD, OUTPUT_SHIFTER };
@@ -36,6 +36,7 @@ struct Settings {
     int telemetryPort = 0;
     int telemetryWaitMs = TELEMETRY_WAIT_MS;
     std::string config;  // the config file read, empty if none
+    int32_t setGear = GEAR_NONE;  // what --set-gear says the game is in
 };
 
 enum { EXIT_USAGE = 2 };
@@ -52,6 +53,9 @@ struct SettingValue {
 
 // The keys a config file may hold, as a comma list for messages.
 extern const char SettingKeyList[];
+
+// Whether `key` is one that a config file may hold.
+bool IsSettingKey(const std::string &key);
 
 // Reads a config file's text: `key = value` lines, blank lines, comments from '#' or ';' at
 // the start of a line or after a blank, values optionally in double quotes (inside them \"

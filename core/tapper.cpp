@@ -341,6 +341,11 @@ int32_t TapperLanding(const Tapper *t)
     return t->resetPending ? t->pending : t->assumed + t->direction;
 }
 
+int32_t TapperHeading(const Tapper *t)
+{
+    return TapperBusy(t) && t->target != GEAR_NONE ? t->target : TapperLanding(t);
+}
+
 bool TapperReporting(const Tapper *t)
 {
     return t->fresh;

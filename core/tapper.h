@@ -127,6 +127,10 @@ int64_t TapperDue(const Tapper *t);
 // is fresh and no tap is under way, else the count.
 int32_t TapperLanding(const Tapper *t);
 
+// The gear the taps head for: the last gear engaged on the lever, capped, while taps are
+// still to come; else the same as TapperLanding.
+int32_t TapperHeading(const Tapper *t);
+
 // Whether the game's report of its gear is fresh: TapperLanding is the game's word.
 bool TapperReporting(const Tapper *t);
 

@@ -45,7 +45,7 @@ project_version() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev python3)
-LINUX_PACKAGES=(libevdev-dev libcli11-dev dpkg-dev file)
+LINUX_PACKAGES=(libevdev-dev libcli11-dev nlohmann-json3-dev dpkg-dev file)
 WIN32_PACKAGES=(g++-mingw-w64-i686)
 # gearvane-gui, the Qt 6 window; gearvane itself builds without it.
 GUI_PACKAGES=(qt6-base-dev)

@@ -21,7 +21,8 @@ Connection::Connection(QObject *parent) : QObject(parent)
     connect(&retry, &QTimer::timeout, this, &Connection::TryConnect);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         Watch();
-        // The daemon binds, then listens: a connect in between is refused, so try a few times.
+        // A socket that a gearvane ending has not removed yet refuses: try a few times, as
+        // a new one may follow.
         retriesLeft = 5;
         TryConnect();
     });

@@ -15,7 +15,7 @@
 namespace {
 
 enum Column { COL_NAME, COL_HELD, COL_NODE };
-enum Role { ROLE_NODE = Qt::UserRole, ROLE_NAME, ROLE_READABLE };
+enum Role { ROLE_NODE = Qt::UserRole, ROLE_SETTING, ROLE_READABLE };
 
 QTreeWidgetItem *FindNode(QTreeWidget *list, const QString &node)
 {
@@ -97,7 +97,8 @@ void DevicePicker::ShowDevices(const QJsonArray &devices)
         item->setText(COL_HELD, readable ? QString() : tr("cannot be read"));
         item->setToolTip(COL_HELD, d["why"].toString());
         item->setData(0, ROLE_NODE, d["node"].toString());
-        item->setData(0, ROLE_NAME, name);
+        // What names it in the config file: its by-id link where it has one, as --learn saves.
+        item->setData(0, ROLE_SETTING, d.contains("setting") ? d["setting"].toString() : name);
         item->setData(0, ROLE_READABLE, readable);
         item->setDisabled(!readable);
         if (d["node"].toString() == current || (current.isEmpty() && d["driving"].toBool()))
@@ -131,9 +132,9 @@ void DevicePicker::UseChosen()
     if (!item || !item->data(0, ROLE_READABLE).toBool())
         return;
     use->setEnabled(false);
-    QString name = item->data(0, ROLE_NAME).toString();
+    QString setting = item->data(0, ROLE_SETTING).toString();
     QPointer<DevicePicker> self(this);
-    connection->Send({{"type", "set"}, {"settings", QJsonObject{{"device", name}}}},
+    connection->Send({{"type", "set"}, {"settings", QJsonObject{{"device", setting}}}},
                      [self](bool ok, const QString &error) {
                          if (!self)
                              return;

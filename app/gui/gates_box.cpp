@@ -110,6 +110,8 @@ void GatesBox::ShowLearning(const QJsonObject &l)
         learnEnd = tr("Learning cancelled: the gates are as they were.");
     else if (how == "nothing learned")
         learnEnd = tr("No gear was learned: the gates are as they were.");
+    else if (how == "not saved")
+        learnEnd = tr("The gates could not be saved (see the status lines): they are as they were.");
     else if (how == "lever lost")
         learnEnd = tr("The lever went away: learning cancelled, the gates are as they were.");
     ShowGates();

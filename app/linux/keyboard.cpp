@@ -4,6 +4,9 @@
 #include <libevdev/libevdev.h>
 #include <string.h>
 
+#include <algorithm>
+
+#include "fd.h"
 #include "say.h"
 
 namespace {
@@ -96,5 +99,6 @@ void Keyboard::Remake(int64_t now)
     }
     device = std::move(fresh);  // the old keyboard goes
     keys = next;
-    readyAt = now + SETTLE_US;
+    // From when it appeared: on a busy machine, making it takes a while after `now`.
+    readyAt = std::max(now, Now()) + SETTLE_US;
 }

@@ -1,4 +1,5 @@
-// gearvane for Linux: reads the options, then runs the daemon, --learn or --list-devices.
+// gearvane for Linux: reads the options, then runs the daemon, --learn, --list-devices, or
+// asks the daemon that runs (--status, --set-gear).
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -6,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "control_client.h"
 #include "daemon.h"
 #include "learn.h"
 #include "lever_search.h"
@@ -66,6 +68,10 @@ int main(int argc, char **argv)
         return ListDevices();
     case MODE_LEARN:
         return Learn(settings);
+    case MODE_STATUS:
+        return PrintStatus();
+    case MODE_SET_GEAR:
+        return SetGameGear(settings.setGear);
     default:
         return RunDaemon(args, settings);
     }

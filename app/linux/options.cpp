@@ -8,6 +8,7 @@
 
 #include "../../config/command_line.h"
 #include "../../config/config_file.h"
+#include "../../config/text.h"
 
 namespace {
 
@@ -27,9 +28,40 @@ const std::vector<OwnOption> LinuxOptions = {
      "Ask for each gear in turn and print the lever's name and the gate map it answers with; with --config, "
      "write them there."},
     {"--simulate", nullptr,
-     "No lever, no virtual keyboard: read positions 1..7, r, n, x (reset) from standard input, one per line, "
-     "and print the key events."},
+     "No lever, no virtual keyboard: read positions 1..7, r, n, x (reset), or press N, release N and hat "
+     "DIRECTION, from standard input, one per line, and print the key events."},
+    {"--status", nullptr, "Print the state of the gearvane that runs, then exit."},
+    {"--set-gear", "GEAR",
+     "Tell the gearvane that runs that the game is in GEAR (1..7, r or n), as after the reset button, then exit."},
 };
+
+// --status and --set-gear talk to the gearvane that runs, whatever the config file says.
+int ReadClientMode(const CommandLine &line, Settings *settings, std::string *error)
+{
+    bool status = Given(line, "--status"), setGear = Given(line, "--set-gear");
+    if (line.given.size() > 1) {
+        *error = std::string(status ? "--status" : "--set-gear") + " is given alone: it asks the gearvane that runs";
+        return EXIT_USAGE;
+    }
+    Settings s;
+    s.mode = status ? MODE_STATUS : MODE_SET_GEAR;
+    if (setGear) {
+        std::string gear = Lower(GivenValue(line, "--set-gear"));
+        if (gear == "r")
+            s.setGear = GEAR_REVERSE;
+        else if (gear == "n")
+            s.setGear = GEAR_NONE;
+        else if (gear.size() == 1 && gear[0] >= '1' && gear[0] <= '7')
+            s.setGear = gear[0] - '0';
+        else {
+            *error = "--set-gear: '" + GivenValue(line, "--set-gear").substr(0, 40) +
+                     "' is not a gear: 1..7, r (reverse) or n (neutral)";
+            return EXIT_USAGE;
+        }
+    }
+    *settings = s;
+    return -1;
+}
 
 std::string DefaultConfigPath()
 {
@@ -76,12 +108,43 @@ int KeyboardKeyCode(const std::string &name)
     return code;
 }
 
-int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::string *error, std::string *out)
+std::vector<std::string> CommandLineKeys(const std::vector<std::string> &args)
+{
+    CommandLine line;
+    std::string out, error;
+    std::vector<std::string> keys;
+    if (ParseCommandLine(args, Gearvane, LinuxOptions, &line, &out, &error) >= 0)
+        return keys;
+    for (const SettingValue &v : line.settings)
+        keys.push_back(v.key);
+    // A map on the command line replaces the file's plate and gate map alike.
+    for (const char *map : {"plate", "gate"})
+        for (const SettingValue &v : line.settings)
+            if ((v.key == "plate" || v.key == "gate") && v.key != map) {
+                keys.push_back(map);
+                break;
+            }
+    return keys;
+}
+
+std::string ConfigPath(const std::vector<std::string> &args)
+{
+    CommandLine line;
+    std::string out, error;
+    if (ParseCommandLine(args, Gearvane, LinuxOptions, &line, &out, &error) >= 0)
+        return "";
+    return Given(line, "--config") ? GivenValue(line, "--config") : DefaultConfigPath();
+}
+
+int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::string *error, std::string *out,
+                 const std::string *configText)
 {
     CommandLine line;
     int status = ParseCommandLine(args, Gearvane, LinuxOptions, &line, out, error);
     if (status >= 0)
         return status;
+    if (Given(line, "--status") || Given(line, "--set-gear"))
+        return ReadClientMode(line, settings, error);
     bool list = Given(line, "--list-devices"), learn = Given(line, "--learn"), simulate = Given(line, "--simulate");
     if (list + learn + simulate > 1) {
         *error = "--list-devices, --learn and --simulate cannot be used together";
@@ -104,7 +167,9 @@ int LoadSettings(const std::vector<std::string> &args, Settings *settings, std::
     }
     std::vector<SettingValue> file;
     std::string text, fault;
-    int rc = path.empty() ? ENOENT : ReadConfigFile(path, &text, &fault);
+    int rc = configText ? 0 : path.empty() ? ENOENT : ReadConfigFile(path, &text, &fault);
+    if (configText)
+        text = *configText;
     // The named config file must exist, unless --learn is to write it; the default one may be missing.
     if (rc == ENOENT && named && !learn)
         fault = "--config: " + path + ": no such file";

@@ -10,12 +10,26 @@ bool Poller::Open()
     return epoll.Get() >= 0;
 }
 
-bool Poller::Watch(int fd, Source source, uint32_t index)
+namespace {
+
+bool Control(int epoll, int op, int fd, Source source, uint32_t index, uint32_t events)
 {
     epoll_event ev = {};
-    ev.events = EPOLLIN;
+    ev.events = events;
     ev.data.u64 = static_cast<uint64_t>(index) << 32 | source;
-    return epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, fd, &ev) == 0;
+    return epoll_ctl(epoll, op, fd, &ev) == 0;
+}
+
+}  // namespace
+
+bool Poller::Watch(int fd, Source source, uint32_t index)
+{
+    return Control(epoll.Get(), EPOLL_CTL_ADD, fd, source, index, EPOLLIN);
+}
+
+bool Poller::Writable(int fd, Source source, uint32_t index, bool writable)
+{
+    return Control(epoll.Get(), EPOLL_CTL_MOD, fd, source, index, writable ? EPOLLIN | EPOLLOUT : EPOLLIN);
 }
 
 void Poller::Unwatch(int fd)

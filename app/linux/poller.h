@@ -15,6 +15,10 @@ enum Source : uint32_t {
     SRC_SIGNALS,  // the signalfd
     SRC_STDIN,    // standard input: --simulate's positions, --learn's Enters
     SRC_TELEMETRY,  // the game's telemetry: 0 its socket, 1 the timer of its status lines
+    SRC_CONTROL,    // the control socket's listening socket
+    SRC_CLIENT,     // a client of the control socket; index: its slot
+    SRC_DEVICES,    // inotify on /dev/input while clients are told of the devices
+    SRC_DEVICE,     // a device whose live input a client watches; index: which
 };
 
 struct Ready {
@@ -30,6 +34,8 @@ public:
     // Adds `fd` for reading. False, with errno set, when epoll refuses it: EPERM for a
     // regular file or /dev/null, which are always ready.
     bool Watch(int fd, Source source, uint32_t index = 0);
+    // Waits for `fd` to become writable too (`writable`), or no longer.
+    bool Writable(int fd, Source source, uint32_t index, bool writable);
     // Takes `fd` out, as one that stays readable for ever (an ended pipe) would spin the loop.
     void Unwatch(int fd);
     // Sleeps until a descriptor is ready, or for `timeoutMs` (-1: for ever), and fills in up

@@ -40,14 +40,14 @@ void SimulateInput::Reject(const char *why)
     PrintError("line %ld: '%s' %s", number, shown.c_str(), why);
 }
 
-bool SimulateInput::Next(Decoded *position)
+bool SimulateInput::Next()
 {
     while (start < end) {
         char c = buffer[start++];
         if (length == 0 && !overlong)
             number++;
         if (c == '\n') {
-            if (EndLine(position))
+            if (EndLine())
                 return true;
         } else if (overlong) {
         } else if (length < MAX_LINE) {
@@ -60,12 +60,44 @@ bool SimulateInput::Next(Decoded *position)
         }
     }
     // The last line may have no newline.
-    return ended && EndLine(position);
+    return ended && EndLine();
+}
+
+// A line that presses or lets go of a button, or moves the hat. False when it is none.
+bool SimulateInput::TakeInput(std::string_view text)
+{
+    static const std::pair<const char *, uint32_t> Hats[] = {
+        {"up", 0},          {"up-right", 4500}, {"right", 9000},       {"down-right", 13500}, {"down", 18000},
+        {"down-left", 22500}, {"left", 27000},  {"up-left", 31500},    {"centre", HAT_CENTRED}, {"center", HAT_CENTRED}};
+    size_t blank = text.find(' ');
+    if (blank == std::string_view::npos)
+        return false;
+    std::string_view verb = text.substr(0, blank), what = Trim(text.substr(blank + 1), " \t");
+    if (verb == "hat") {
+        for (const auto &h : Hats)
+            if (what == h.first) {
+                held.hat = h.second;
+                return true;
+            }
+        return false;
+    }
+    if (verb != "press" && verb != "release")
+        return false;
+    int button = 0;
+    for (char c : what) {
+        if (c < '0' || c > '9' || button > MAX_BUTTONS)
+            return false;
+        button = button * 10 + (c - '0');
+    }
+    if (button < 1 || button > MAX_BUTTONS)
+        return false;
+    SetButton(&held, button, verb == "press");
+    return true;
 }
 
 // Ends the line under way: true when it was a position. A blank line is no position, and no
 // mistake either.
-bool SimulateInput::EndLine(Decoded *position)
+bool SimulateInput::EndLine()
 {
     bool refused = overlong;
     overlong = false;
@@ -80,11 +112,16 @@ bool SimulateInput::EndLine(Decoded *position)
         d.reset = true;
     else
         ok = text == "n" || text == "N";
-    if (!ok && !text.empty() && !refused)
-        Reject("is not a lever position (1..7, r, n, or x for reset)");
+    bool input = !ok && !refused && TakeInput(text);
+    if (!ok && !input && !text.empty() && !refused)
+        Reject("is not a lever position (1..7, r, n, or x for reset), nor press N, release N or hat DIRECTION");
     length = 0;
-    if (!ok || refused)
+    if (refused || !(ok || input))
         return false;
-    *position = last = d;
+    byInput = input;
+    if (ok) {
+        last = d;
+        held = {{}, HAT_CENTRED};
+    }
     return true;
 }

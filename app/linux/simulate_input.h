@@ -1,9 +1,13 @@
 // The input of --simulate: lever positions from standard input, one a line (1..7, r, n, or
-// x for the reset). Memory stays bounded whatever comes: a line too long is refused unread.
+// x for the reset), or the simulated lever's buttons and hat ("press 13", "release 13",
+// "hat left", "hat centre"), which the gate map in force decodes. Memory stays bounded
+// whatever comes: a line too long is refused unread.
 #ifndef GEARVANE_SIMULATE_INPUT_H
 #define GEARVANE_SIMULATE_INPUT_H
 
 #include <stddef.h>
+
+#include <string_view>
 
 #include "../../core/gate.h"
 
@@ -11,19 +15,27 @@ class SimulateInput {
 public:
     enum { MAX_LINE = 256 };  // bytes, without the newline
 
-    // Reads once from standard input. Call it when the input is readable, or, for one that
-    // cannot be polled (a regular file, /dev/zero), once in each turn of the loop.
+    // Reads once from standard input. Call it when the input is readable and nothing is
+    // Buffered, or, for one that cannot be polled (a regular file, /dev/zero), once in each
+    // turn of the loop.
     void Read();
-    // The next position of the lines read, in order. False once none is left.
-    bool Next(Decoded *position);
+    // The next line read that moved the lever, in order. False once none is left.
+    bool Next();
+    // Where the lever is after the lines taken so far: the last position given, or what
+    // `map` makes of the buttons and hat held when a button or hat line came last.
+    Decoded Position(const GateMap &map) const { return byInput ? DecodeGate(map, held) : last; }
+    // The buttons and hat held: none after a position line.
+    const Sample &Held() const { return held; }
 
+    // Whether lines read are still to be taken: Read must wait until they are.
+    bool Buffered() const { return start < end; }
     bool Done() const { return ended && start == end && length == 0 && !overlong; }
     bool Failed() const { return failed; }  // standard input could not be read
     long Rejected() const { return rejected; }
-    const Decoded &Last() const { return last; }  // the last position, neutral at first
 
 private:
-    bool EndLine(Decoded *position);
+    bool EndLine();
+    bool TakeInput(std::string_view text);
     void Reject(const char *why);
 
     char buffer[4096];
@@ -35,6 +47,8 @@ private:
     long rejected = 0;
     bool ended = false, failed = false;
     Decoded last = {GEAR_NONE, false};
+    Sample held = {{}, HAT_CENTRED};
+    bool byInput = false;
 };
 
 #endif

@@ -65,7 +65,7 @@ Put() {
 }
 
 Install() {
-    for f in gearvane gearvane.1 gearvane.service 60-gearvane.rules gearvane.conf LICENSE LICENSE.libevdev; do
+    for f in gearvane gearvane.1 gearvane.service 60-gearvane.rules gearvane.conf LICENSE LICENSE.libevdev LICENSE.nlohmann-json; do
         [ -f "$here/$f" ] || die "$here/$f is missing: unpack the whole tarball and run install.sh from it"
     done
     grep -q '^ExecStart=/usr/bin/gearvane' "$here/gearvane.service" || die "$here/gearvane.service has no ExecStart to point at ~/.local/bin"
@@ -75,7 +75,8 @@ $units/gearvane.service
 $share/60-gearvane.rules
 $share/gearvane.conf
 $share/LICENSE
-$share/LICENSE.libevdev"
+$share/LICENSE.libevdev
+$share/LICENSE.nlohmann-json"
     while IFS= read -r f; do
         if { [ -e "$f" ] || [ -L "$f" ]; } && ! { [ -f "$manifest" ] && grep -qxF "f $f" "$manifest"; }; then
             die "$f exists and was not installed by install.sh: move it away first"
@@ -101,7 +102,7 @@ EOF
     Put "$here/gearvane.1" 644 "$man/gearvane.1"
     sed 's|^ExecStart=/usr/bin/gearvane|ExecStart=%h/.local/bin/gearvane|' "$here/gearvane.service" >"$next"
     Put "$next" 644 "$units/gearvane.service"
-    for f in 60-gearvane.rules gearvane.conf LICENSE LICENSE.libevdev; do Put "$here/$f" 644 "$share/$f"; done
+    for f in 60-gearvane.rules gearvane.conf LICENSE LICENSE.libevdev LICENSE.nlohmann-json; do Put "$here/$f" 644 "$share/$f"; done
     command -v systemctl >/dev/null 2>&1 && systemctl --user daemon-reload 2>/dev/null || true
 
     say ""

@@ -85,7 +85,10 @@ def run(program, scn, args, stdin=b""):
     """Exit status ("killed" after the timeout), standard output and error, and the folder."""
     with tempfile.TemporaryDirectory(prefix="gearvane-host-") as folder:
         prepare(scn, folder)
-        env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"))
+        # A control socket of its own, apart from any gearvane that runs here.
+        env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=os.path.join(folder, "xdg"),
+                   XDG_RUNTIME_DIR=os.path.join(folder, "run"))
+        os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
         if stdin is None or {"stdin file", "signal", "stderr pipe", "stdout pipe", "reload"} & set(
                 scn.settings):
             status, out, err = run_open(program, scn, args, stdin, folder, env)

@@ -23,14 +23,18 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 POSITION (moved while gearvane is stopped, in a burst that overflows its
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS, unlock,
-                stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
-                waited for), or uninstall (then what is left in the home). A step starts
-                once the last one's key and sdl lines have come and 300 ms have passed, or,
-                with `after`, at the last step's K-th key-down|up.
+                stdin [TEXT], stdin end, run ARGS (another gearvane, with no input, waited
+                for), uninstall (then what is left in the home), ask JSON (a request on its
+                control socket, waited for), or watch (a client of that socket that watches
+                every device's live input from then on). A step starts once the last one's
+                key and sdl lines have come and 300 ms have passed, or, with `after`, at the
+                last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
                 keyboard appeared with these keys; `shifter` for its virtual shifter), STEP
                 keyboard gone, STEP stdout TEXT, STEP run TEXT (each line of a `run`, then
-                `exit N`), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
+                `exit N`), STEP ask TEXT (of an `ask`: the lever and the Scripted Lever's
+                entry in the devices list as they change, then `ok` or `error: WHY`), STEP watch
+                TEXT (the Scripted Lever's live input, as a `watch` client is sent it), STEP udev PROPERTIES (its ID_INPUT properties, with `sdl: on`)
   sdl:          what each SDL2 client sees: STEP opened NAME..., STEP buttonN down|up|tap [xN],
                 STEP closed; their holds must be the kernel's (see SDL_HOLD_SLACK)
   stderr:       gearvane's standard error
@@ -49,6 +53,7 @@ import re
 import select
 import shlex
 import signal
+import socket
 import statistics
 import struct
 import subprocess
@@ -70,12 +75,12 @@ except ImportError:
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "install", "exit", "sdl"}
 ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run",
-           "unlock", "uninstall"}
+           "unlock", "uninstall", "ask", "watch"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
 SDL_CLIENTS = {"sdl": {}, "sdl-no-udev": {"SDL_JOYSTICK_DISABLE_UDEV": "1"}}
-KEYS = {"key", "stdout", "run", "udev", *OUTPUTS}  # the kinds of the keys block
+KEYS = {"key", "stdout", "run", "ask", "watch", "udev", *OUTPUTS}  # the kinds of the keys block
 COUNTED = KEYS | set(SDL_CLIENTS)  # what a step waits for
 # How far the holds that a game sees through SDL may be off the kernel's, in ms, in the
 # median over the taps; more when gearvane's own holds, as the kernel stamped them, are
@@ -375,6 +380,11 @@ class Player:
 
     def spawn(self):
         os.makedirs(f"{self.work}/xdg/gearvane")
+        # A control socket of its own, in a folder of the user's alone.
+        self.env["XDG_RUNTIME_DIR"] = f"{self.work}/run"
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], 0o700)
+        if self.as_user:
+            os.chown(self.env["XDG_RUNTIME_DIR"], self.as_user["user"], self.as_user["group"])
         if self.program != PROGRAM:
             self.install()
         if "config" in self.scn.settings:
@@ -449,11 +459,60 @@ class Player:
             self.proc.stdin.close()
         elif s.kind == "run":
             self.run(s.arg)
+        elif s.kind == "ask":
+            self.ask(s.arg)
+        elif s.kind == "watch":
+            self.watch()
         elif s.kind == "unlock":
             os.close(self.lock)
             self.lock = None
         elif s.kind == "uninstall":
             self.uninstall()
+
+
+    def connect(self):
+        s = socket.socket(socket.AF_UNIX)
+        s.settimeout(self.timeout)
+        s.connect(f"{self.env['XDG_RUNTIME_DIR']}/gearvane/control")
+        return s
+
+    def watch(self):
+        """A client that watches every device's live input, as the device picker does; what
+        it is sent is read with gearvane's own output."""
+        s = self.connect()
+        s.sendall(b'{"type":"watch-devices","on":true}\n')
+        s.setblocking(False)
+        self.pipes[s.fileno()] = ["watch", b"", s]
+
+    def watched(self, line):
+        """The Scripted Lever's live input in a line that a `watch` client is sent, or None."""
+        m = json.loads(line)
+        if m["type"] != "device-input" or m["node"] != self.lever.node:
+            return None
+        return f"{m['node']} buttons {','.join(map(str, m['buttons'])) or 'none'} hat {m['hat'] or 'centred'}"
+
+    def ask(self, request):
+        """A request on gearvane's control socket, as gearvane-gui makes it, after the state
+        that a client is sent on connect."""
+        try:
+            with self.connect() as s:
+                lines = s.makefile("rb")
+                while json.loads(lines.readline())["type"] != "learning":
+                    pass
+                s.sendall(request.encode() + b"\n")
+                while True:
+                    m = json.loads(lines.readline())
+                    if m["type"] == "lever":
+                        self.log("ask", f"lever {m['node']} gear {m['gear']}" if m["attached"]
+                                 else f"lever waiting for {m['waiting']}")
+                    for d in m.get("devices", []) if m["type"] == "devices" else []:
+                        if d["name"] == LEVER:
+                            self.log("ask", f"device {d['node']} setting {d['setting']} driving {d['driving']}")
+                    if m["type"] == "reply":
+                        self.log("ask", "ok" if m["ok"] else f"error: {m['error']}")
+                        return
+        except (OSError, ValueError) as e:
+            self.log("ask", f"failed: {e}")
 
     def dropped(self, to):
         """Moves the lever while gearvane is stopped, at the start of a burst of another
@@ -533,7 +592,11 @@ class Player:
             del self.pipes[fd]
             f.close()
         for line in lines:
-            self.log(kind, line.decode(errors="replace"))
+            text = line.decode(errors="replace")
+            if kind == "watch":
+                text = self.watched(text)
+            if text is not None:
+                self.log(kind, text)
 
     def wait(self, done, settle):
         """Until done() (or a timeout, which is logged), then `settle` seconds more."""
@@ -681,10 +744,11 @@ def check_taps(scn, args, events):
     """Each key-down gets its key-up before the next; the first key on a new keyboard
     waits for its settle time; holds and gaps of 40 ms or more are not shorter than half
     (between kernel timestamps, the program's own work before each write shortens or
-    lengthens them by up to about 10 ms under emulation); and a tap that an unplug or a
-    signal cuts short ends at once, well within half its hold."""
+    lengthens them by up to about 10 ms under emulation); and a tap that an unplug, a signal
+    or a request (which may let go of the lever) cuts short ends at once, well within half
+    its hold."""
     hold, gap = scn.hold_gap(args)
-    cut = {s.number for s in scn.steps if s.kind in ("unplug", "signal")}
+    cut = {s.number for s in scn.steps if s.kind in ("unplug", "signal", "ask")}
     starts = {step: t for t, step, kind, _ in events if kind == "step"}
     problems, down, last_up, appeared = [], None, None, None
     for t, step, kind, text in sorted(events, key=lambda e: e[0]):
@@ -708,9 +772,9 @@ def check_taps(scn, args, events):
         elif not down or down[0] != key:
             problems.append(f"step {step}: {key} up without its down")
         else:
-            if step in cut and t - starts[step] > hold / 2 * 1e6:
+            if step in cut and down[1] < starts[step] and t - starts[step] > hold / 2 * 1e6:
                 problems.append(f"step {step}: {key} went up {(t - starts[step]) / 1e6:.0f} ms after the step began")
-            elif step not in cut and hold >= 40 and t - down[1] < hold / 2 * 1e6:
+            elif (step not in cut or down[1] >= starts[step]) and hold >= 40 and t - down[1] < hold / 2 * 1e6:
                 problems.append(f"step {step}: {key} held {(t - down[1]) / 1e6:.1f} ms (hold {hold} ms)")
             down, last_up = None, t
     if down:
