@@ -11,7 +11,8 @@
 namespace {
 
 const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
-                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
+                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output",
+                            "vjoy-device"};
 
 bool IsKey(const std::string &key)
 {
@@ -264,7 +265,7 @@ bool ReadFlag(const std::string &text, bool *on)
 
 const char SettingKeyList[] =
     "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, telemetry, telemetry-wait-ms, "
-    "output";
+    "output, vjoy-device";
 
 bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
                     std::string *error)
@@ -341,6 +342,8 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
             return RefuseValue(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
         s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
     }
+    if ((v = Pick(cli, file, "vjoy-device")) && !Number(*v, 1, 16, &s.vjoyDevice, error))
+        return false;
     // The file's map is checked even when the command line's replaces it: it is still wrong.
     if (!Map(file, false, &s, error))
         return false;
