@@ -67,6 +67,10 @@ void ChooseMaxGear(int maxGear);
 // pressed (IDOK): typed values apply once the typing stops for a moment, or at once.
 void TypedTiming(int code);
 void ChooseKey(bool up, int index);
+void ChooseOutput(bool vjoy);  // the vJoy shifter, or the keys
+// The telemetry box lost the focus, or Enter was pressed: its port applies, and a port that
+// could not be had is tried again.
+void TypedTelemetry();
 void ChoosePlate(int plate);  // 0 standard, 1 nascar, 2 the gate map
 void ChooseStartWithWindows(bool on);
 void ChooseController();  // the list's selection changed

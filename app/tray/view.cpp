@@ -29,6 +29,8 @@ void FillChoices(HWND window)
 {
     for (int gear = 4; gear <= 7; gear++)
         SendDlgItemMessageW(window, IDC_MAX_GEAR, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(GearText(gear).c_str()));
+    for (const wchar_t *output : {L"Keyboard keys", L"vJoy shifter"})
+        SendDlgItemMessageW(window, IDC_OUTPUT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(output));
     for (const wchar_t *plate : Plates)
         SendDlgItemMessageW(window, IDC_PLATE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plate));
     int count;
@@ -45,6 +47,7 @@ void FillChoices(HWND window)
     SendDlgItemMessageW(window, IDC_GATES, LB_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&tab));
     SendDlgItemMessageW(window, IDC_HOLD, EM_SETLIMITTEXT, 4, 0);
     SendDlgItemMessageW(window, IDC_GAP, EM_SETLIMITTEXT, 4, 0);
+    SendDlgItemMessageW(window, IDC_TELEMETRY_PORT, EM_SETLIMITTEXT, 21, 0);
 }
 
 void MakeColumns(HWND window)
@@ -135,10 +138,21 @@ void ShowLeverName(HWND window, const std::wstring &name)
     SetDlgItemTextW(window, IDC_LEVER_NAME, name.empty() ? L"waiting for a lever" : name.c_str());
 }
 
-void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear)
+void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear, bool reported)
 {
     SetDlgItemTextW(window, IDC_LEVER_GEAR, lever ? Wide(GearName(leverGear)).c_str() : L"-");
-    SetDlgItemTextW(window, IDC_GAME_GEAR, (L"the game is in " + GearText(gameGear)).c_str());
+    std::wstring game = (reported ? L"the game reports " : L"the game is taken to be in ") + GearText(gameGear);
+    SetDlgItemTextW(window, IDC_GAME_GEAR, game.c_str());
+}
+
+void ShowOutputState(HWND window, const std::wstring &text)
+{
+    SetDlgItemTextW(window, IDC_OUTPUT_STATE, text.c_str());
+}
+
+void ShowTelemetryState(HWND window, const std::wstring &text)
+{
+    SetDlgItemTextW(window, IDC_TELEMETRY_STATE, text.c_str());
 }
 
 void ShowSettings(HWND window, const Settings &s)
@@ -149,6 +163,8 @@ void ShowSettings(HWND window, const Settings &s)
     SetDlgItemInt(window, IDC_GAP, s.gapMs, FALSE);
     SendDlgItemMessageW(window, IDC_UP_KEY, CB_SETCURSEL, s.upCode, 0);
     SendDlgItemMessageW(window, IDC_DOWN_KEY, CB_SETCURSEL, s.downCode, 0);
+    SendDlgItemMessageW(window, IDC_OUTPUT, CB_SETCURSEL, s.output == OUTPUT_SHIFTER, 0);
+    SetDlgItemTextW(window, IDC_TELEMETRY_PORT, TelemetryField(s).c_str());
     int plate = s.mapName == "standard" ? 0 : s.mapName == "nascar" ? 1 : 2;
     SendDlgItemMessageW(window, IDC_PLATE, CB_SETCURSEL, plate, 0);
     ShowGates(window, s.map);
@@ -243,6 +259,14 @@ void BringForward(HWND window)
 void HideWindow(HWND window, bool toNotifyArea)
 {
     ShowWindow(window, toNotifyArea ? SW_HIDE : SW_MINIMIZE);
+}
+
+std::wstring TelemetryField(const Settings &s)
+{
+    if (!s.telemetryPort)
+        return L"";
+    std::string port = std::to_string(s.telemetryPort);
+    return Wide(s.telemetryIp == 0x7f000001 ? port : s.telemetryAddress + ":" + port);
 }
 
 std::wstring GearText(int32_t gear)

@@ -14,7 +14,11 @@
 void InitView(HWND window);
 
 void ShowLeverName(HWND window, const std::wstring &name);  // empty: none
-void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear);
+// The game's gear is its own report, or the count's.
+void ShowGears(HWND window, bool lever, int32_t leverGear, int32_t gameGear, bool reported);
+// What keeps the vJoy shifter from shifting, or the device it shifts on; empty with the keys.
+void ShowOutputState(HWND window, const std::wstring &text);
+void ShowTelemetryState(HWND window, const std::wstring &text);  // "waiting for packets on 5300"
 // Fills the controls with `settings`. Their change notices meanwhile are the program's own:
 // ViewFilling() is true.
 void ShowSettings(HWND window, const Settings &settings);
@@ -45,6 +49,9 @@ int ShownNumber(HWND window, int id);
 void BringForward(HWND window);
 // Hides it to the notification area, or minimises it when there is none.
 void HideWindow(HWND window, bool toNotifyArea);
+
+// The telemetry box's text: the port, ADDRESS:PORT off 127.0.0.1, empty when off.
+std::wstring TelemetryField(const Settings &settings);
 
 // The gear as the window and the tooltip name it: "3rd gear", "reverse", "neutral".
 std::wstring GearText(int32_t gear);
