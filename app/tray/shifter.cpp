@@ -120,18 +120,20 @@ void Listen(Shifter *s)
 
 // Sends what the engine asks for and sets the timer for what comes next. A key that Windows
 // refused is tried again a moment later: a refused key-down does not count as a tap, and a
-// refused key-up is sent again until it goes out, so that no key stays down. Returns the
-// news for the status lines.
+// refused key-up is sent again until it goes out, so that no key stays down. A vJoy device
+// that is gone hands over to the keys, which send the key-down it refused. Returns the news
+// for the status lines.
 TapNews Perform(Shifter *s, TapActions a)
 {
     int64_t now = Now();
+    bool keys = s->out == &s->keys;
     TapSent sent = s->out->Send(a, now);
     TapperDone(&s->tapper, a, sent);
     VJoyNews lost;
     if (s->vjoy && s->vjoy->Lost(&lost))
         DropVJoy(s, lost);
     bool refused = a.press && !sent.pressed;
-    if (refused && !s->refusing && s->out == &s->keys)
+    if (refused && !s->refusing && keys)
         Tell(s, REPORT_REFUSED);
     s->refusing = refused || s->out->Unreleased();
     SetOutput(s);
@@ -385,8 +387,8 @@ DWORD WINAPI Run(void *parameter)
             OnPollTimer(s);
         else if (which == orders)
             Obey(s);
-        else if (which == telemetry || which == telemetry + 1)
-            OnTelemetry(s, which == telemetry + 1);
+        else if (telemetry != NONE && which >= telemetry)
+            OnTelemetry(s, which > telemetry);
     }
     delete s;
     return 0;

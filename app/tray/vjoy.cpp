@@ -156,7 +156,8 @@ std::unique_ptr<VJoyShifter> VJoyShifter::Open(int wanted, VJoyNews *news)
 
 VJoyShifter::~VJoyShifter()
 {
-    if (Acquired.exchange(0))
+    // A device that is lost is no longer gearvane's to let go of.
+    if (Acquired.exchange(0) && !lost)
         LetGo(device);
 }
 
@@ -170,6 +171,8 @@ bool VJoyShifter::Lost(VJoyNews *news) const
 void VJoyShifter::Failed()
 {
     lost = VJoy.GetVJDStatus(device) != VJD_STAT_OWN;
+    if (lost)
+        Acquired = 0;
 }
 
 int VJoyShifter::Press(int32_t direction)

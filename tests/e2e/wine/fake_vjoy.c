@@ -4,6 +4,7 @@
  * has, RelinquishVJD frees it. GEARVANE_E2E_VJOY sets the scene, in words:
  *   disabled       vJoyEnabled says no, and every device is missing
  *   N:free:B       device N (1..16) is free and has B buttons; N:busy:B another program has it
+ *   lose:K         the K-th call of SetBtn finds every device gone, as when vJoy is disabled
  * Logged to GEARVANE_E2E_VJOY_LOG: `button N down|up t=QPC` for each change of a button, the
  * calls that change ownership (`vjoy acquire N -> 1`), and `contract` for calls outside the
  * SDK's rules. The runner writes where the DLL is into vJoy's uninstall key, as its installer
@@ -17,7 +18,7 @@ enum VjdStat { VJD_STAT_OWN, VJD_STAT_FREE, VJD_STAT_BUSY, VJD_STAT_MISS, VJD_ST
 
 enum { DEVICES = 16 };
 
-static int Disabled;
+static int Disabled, LoseAt, SetCalls;
 static enum VjdStat Status[DEVICES + 1];
 static int Buttons[DEVICES + 1];
 static BYTE Held[DEVICES + 1][129];
@@ -65,7 +66,13 @@ static BOOL Set(BOOL down, UINT id, UCHAR button)
 
 __declspec(dllexport) BOOL __cdecl SetBtn(BOOL down, UINT id, UCHAR button)
 {
-    return Set(down, id, button);
+    int i;
+    if (++SetCalls == LoseAt) {
+        for (i = 0; i <= DEVICES; i++)
+            Status[i] = VJD_STAT_MISS;
+        LogLine("vjoy gone");
+    }
+    return SetCalls >= LoseAt && LoseAt ? FALSE : Set(down, id, button);
 }
 
 __declspec(dllexport) BOOL __cdecl ResetVJD(UINT id)
@@ -110,6 +117,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         char state[8] = "";
         int buttons = 0;
         Disabled |= strcmp(word, "disabled") == 0;
+        sscanf(word, "lose:%d", &LoseAt);
         if (sscanf(word, "%d:%7[a-z]:%d", &id, state, &buttons) == 3 && id >= 1 && id <= DEVICES) {
             Status[id] = strcmp(state, "busy") == 0 ? VJD_STAT_BUSY : VJD_STAT_FREE;
             Buttons[id] = buttons > 128 ? 128 : buttons;
