@@ -51,7 +51,7 @@ public:
     TelemetryFormat Format() const { return format; }
 
 private:
-    enum { MOST_PACKETS = 256, PACKET_MAX = 65536 };
+    enum { MOST_PACKETS = 16, PACKET_MAX = 65536 };
 
     void Take(int size, uint32_t sender, TelemetryNews *news);
     void ReportDrops(int64_t now, TelemetryNews *news);
