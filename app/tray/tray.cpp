@@ -134,15 +134,25 @@ void Order()
 
 ShiftSettings Shift(const Settings &s, unsigned listen)
 {
-    return {s.map,    s.maxGear,          TimingOf(s, 1000), s.upCode,          s.downCode,
-            s.output == OUTPUT_SHIFTER, s.vjoyDevice, s.telemetryIp, s.telemetryPort, listen};
+    ShiftSettings set = {};
+    set.map = s.map;
+    set.maxGear = s.maxGear;
+    set.timing = TimingOf(s, 1000);
+    set.upCode = s.upCode;
+    set.downCode = s.downCode;
+    set.vjoy = s.output == OUTPUT_SHIFTER;
+    set.vjoyDevice = s.vjoyDevice;
+    set.telemetryIp = s.telemetryIp;
+    set.telemetryPort = s.telemetryPort;
+    set.listen = listen;
+    return set;
 }
 
 // The settings to the input thread. Telemetry is listened for again where it moved, or with
 // `listenAgain` where it is.
 void OrderSettings(bool listenAgain = false)
 {
-    const ShiftSettings &was = T.orders.settings;
+    const ShiftSettings was = T.orders.settings;
     bool moved = was.telemetryIp != T.settings.telemetryIp || was.telemetryPort != T.settings.telemetryPort;
     T.orders.settings = Shift(T.settings, was.listen + (moved || listenAgain));
     T.orders.settingsVersion++;

@@ -26,9 +26,9 @@ pad POSITION (a second controller's), scroll down|up (the mouse on the status pa
 arrow), choose ROW (of the game controllers),
 lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT.
 Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
-join the keys), game (the scripted game of `game` starts), save [xN] ["TEXT"] (the config file written as an editor does, emptied first;
-the text of `config` unless given), remove (the config file), taskkill (WM_CLOSE from another
-program), endsession (Windows ends the session). The program is killed at the end if it
+join the keys), game (the scripted game of `game` starts), save [xN] ["TEXT"] (the config file
+written as an editor does, emptied first; the text of `config` unless given), remove (the
+config file), taskkill (WM_CLOSE from another program), endsession (Windows ends the session). The program is killed at the end if it
 still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
 or more at least half as long, a key cut by an unplug let go within half a hold, by a start
 before its hold ran out.
@@ -308,6 +308,9 @@ class TrayRun(Run):
                 self.starts.append((step.number, shared.squeeze(f"{step.number} start {' '.join(step.words)}"
                                                                 f" -> exit {code}{boxes}")))
             elif step.kind == "rest":
+                # Once the scripted lever's own thread has taken the step and gone back to sleep.
+                self.wait(step, None, 0, 0, 5)
+                time.sleep(0.2)
                 before = wakeups(self.program.pid)
                 time.sleep(int(step.words[0]) / 1000)
                 self.wakeups[step.number] = wakeups(self.program.pid) - before
