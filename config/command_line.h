@@ -14,6 +14,7 @@ struct Program {
     const char *description;    // the first line of --help
     const char *version;        // what --version prints: "gearvane 0.3.0"
     const char *defaultConfig;  // where the config file is without --config, for --help
+    bool windows = false;       // --help lists only what means something on Windows
 };
 
 // An option of one front end only.

@@ -133,6 +133,14 @@ const KeyScan *FindKeyScan(const char *name)
     return nullptr;
 }
 
+const KeyScan *FindKeyByScan(uint8_t scan, bool extended)
+{
+    for (const KeyScan &key : Keys)
+        if (key.scan == scan && key.extended == extended)
+            return &key;
+    return nullptr;
+}
+
 const KeyScan *KeyScans(int *count)
 {
     *count = static_cast<int>(sizeof Keys / sizeof Keys[0]);

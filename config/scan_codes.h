@@ -16,6 +16,10 @@ struct KeyScan {
 // shift key. System keys (the Windows keys, Print Screen, Pause, media keys) are left out.
 const KeyScan *FindKeyScan(const char *name);
 
+// The key that a keyboard reports as `scan` (set 1, without the E0) and `extended` (E0
+// first), or null when it is not a key that can be sent as a shift key.
+const KeyScan *FindKeyByScan(uint8_t scan, bool extended);
+
 // All keys of the table, for listing them; `*count` gets their number.
 const KeyScan *KeyScans(int *count);
 

@@ -5,6 +5,8 @@
 #include <ctype.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "gate_map.h"
 #include "text.h"
 
@@ -267,49 +269,130 @@ const char SettingKeyList[] =
     "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, telemetry, telemetry-wait-ms, "
     "output, vjoy-device";
 
-bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
-                    std::string *error)
+namespace {
+
+// Reads every line; a line at fault is left out and its mistake added to *mistakes.
+void ReadLines(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
+               std::vector<int> *lineOf, std::vector<std::string> *mistakes)
 {
     bool crlf;
     std::vector<std::string> lines = Lines(text.compare(0, 3, Bom) == 0 ? text.substr(3) : text, &crlf);
-    std::vector<SettingValue> read;
-    std::vector<int> lineOf;
+    std::vector<SettingValue> &read = *values;
     for (size_t i = 0; i < lines.size(); i++) {
         std::string at = name + ":" + std::to_string(i + 1) + ": ";
         std::string line(Trim(lines[i]));
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (HasControl(line)) {
-            *error = at + "the line holds a control character: this is not a text file";
-            return false;
+            mistakes->push_back(at + "the line holds a control character: this is not a text file");
+            continue;
         }
         if (line[0] == '[') {
-            *error = at + Shown(line) + ": the config file has no sections; write key = value lines";
-            return false;
+            mistakes->push_back(at + Shown(line) + ": the config file has no sections; write key = value lines");
+            continue;
         }
         size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            *error = at + Shown(line) + " is not of the form key = value";
-            return false;
+            mistakes->push_back(at + Shown(line) + " is not of the form key = value");
+            continue;
         }
         std::string key(Trim(line.substr(0, equals)));
         if (!IsKey(key)) {
-            *error = at + Shown(key) + " is not a setting; the settings are " + SettingKeyList;
-            return false;
+            mistakes->push_back(at + Shown(key) + " is not a setting; the settings are " + SettingKeyList);
+            continue;
         }
+        int first = 0;
         for (size_t k = 0; k < read.size(); k++)
-            if (read[k].key == key) {
-                *error = at + key + " is set on line " + std::to_string(lineOf[k]) + " already";
-                return false;
-            }
+            if (read[k].key == key)
+                first = (*lineOf)[k];
+        if (first) {
+            mistakes->push_back(at + key + " is set on line " + std::to_string(first) + " already");
+            continue;
+        }
         SettingValue v = {key, "", at + key};
         std::string reason;
         if (!ReadValue(line.substr(equals + 1), &v.value, &reason)) {
-            *error = v.where + ": " + reason;
-            return false;
+            mistakes->push_back(v.where + ": " + reason);
+            continue;
         }
         read.push_back(v);
-        lineOf.push_back(static_cast<int>(i + 1));
+        lineOf->push_back(static_cast<int>(i + 1));
+    }
+}
+
+// Checks every value given and joins them into *s; each mistake is added to *mistakes, and a
+// setting at fault keeps the value it had.
+void Join(const std::vector<SettingValue> &cli, const std::vector<SettingValue> &file, const KeyLookup &keys,
+          Settings *settings, std::vector<std::string> *mistakes)
+{
+    Settings &s = *settings;
+    std::string e;
+    auto check = [&](bool ok) {
+        if (!ok)
+            mistakes->push_back(e);
+    };
+    const SettingValue *v;
+    if ((v = Pick(cli, file, "device")))
+        s.device = v->value;
+    if ((v = Pick(cli, file, "grab")))
+        check(Flag(*v, &s.grab, &e));
+    if ((v = Pick(cli, file, "quiet")))
+        check(Flag(*v, &s.quiet, &e));
+    if ((v = Pick(cli, file, "max-gear")))
+        check(Number(*v, 4, 7, &s.maxGear, &e));
+    if ((v = Pick(cli, file, "hold-ms")))
+        check(Number(*v, 1, 1000, &s.holdMs, &e));
+    if ((v = Pick(cli, file, "gap-ms")))
+        check(Number(*v, 0, 1000, &s.gapMs, &e));
+    if ((v = Pick(cli, file, "telemetry")))
+        check(Telemetry(*v, &s, &e));
+    if ((v = Pick(cli, file, "telemetry-wait-ms")))
+        check(Number(*v, 50, 2000, &s.telemetryWaitMs, &e));
+    if ((v = Pick(cli, file, "output"))) {
+        std::string output = Lower(v->value);
+        if (output != "keyboard" && output != "shifter")
+            check(RefuseValue(&e, *v, Shown(v->value) + " is not an output: keyboard or shifter"));
+        else
+            s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
+    }
+    if ((v = Pick(cli, file, "vjoy-device")))
+        check(Number(*v, 1, 16, &s.vjoyDevice, &e));
+    // The file's map is checked even when the command line's replaces it: it is still wrong.
+    check(Map(file, false, &s, &e));
+    if (Find(cli, "plate") || Find(cli, "gate"))
+        check(Map(cli, true, &s, &e));
+
+    const SettingValue up = {"up-key", s.upKey, "up-key"}, down = {"down-key", s.downKey, "down-key"};
+    const SettingValue *upGiven = Pick(cli, file, "up-key"), *downGiven = Pick(cli, file, "down-key");
+    bool upOk = Key(upGiven ? *upGiven : up, keys, &s.upKey, &s.upCode, &e);
+    check(upOk);
+    bool downOk = Key(downGiven ? *downGiven : down, keys, &s.downKey, &s.downCode, &e);
+    check(downOk);
+    if (upOk && downOk && s.upCode == s.downCode)
+        check(RefuseValue(&e, downGiven ? *downGiven : *upGiven,
+                          s.downKey + " is the up key too: the up and down keys must be different keys"));
+}
+
+// The line of the config file that a mistake names ("NAME:LINE: ..."), or 0.
+int MistakeLine(const std::string &mistake, const std::string &name)
+{
+    if (mistake.compare(0, name.size() + 1, name + ":") != 0)
+        return 0;
+    return atoi(mistake.c_str() + name.size() + 1);
+}
+
+}  // namespace
+
+bool ReadConfigText(const std::string &text, const std::string &name, std::vector<SettingValue> *values,
+                    std::string *error)
+{
+    std::vector<SettingValue> read;
+    std::vector<int> lineOf;
+    std::vector<std::string> mistakes;
+    ReadLines(text, name, &read, &lineOf, &mistakes);
+    if (!mistakes.empty()) {
+        *error = mistakes[0];
+        return false;
     }
     *values = read;
     return true;
@@ -319,48 +402,29 @@ bool JoinSettings(const std::vector<SettingValue> &cli, const std::vector<Settin
                   const KeyLookup &keys, Settings *settings, std::string *error)
 {
     Settings s = *settings;
-    const SettingValue *v;
-    if ((v = Pick(cli, file, "device")))
-        s.device = v->value;
-    if ((v = Pick(cli, file, "grab")) && !Flag(*v, &s.grab, error))
+    std::vector<std::string> mistakes;
+    Join(cli, file, keys, &s, &mistakes);
+    if (!mistakes.empty()) {
+        *error = mistakes[0];
         return false;
-    if ((v = Pick(cli, file, "quiet")) && !Flag(*v, &s.quiet, error))
-        return false;
-    if ((v = Pick(cli, file, "max-gear")) && !Number(*v, 4, 7, &s.maxGear, error))
-        return false;
-    if ((v = Pick(cli, file, "hold-ms")) && !Number(*v, 1, 1000, &s.holdMs, error))
-        return false;
-    if ((v = Pick(cli, file, "gap-ms")) && !Number(*v, 0, 1000, &s.gapMs, error))
-        return false;
-    if ((v = Pick(cli, file, "telemetry")) && !Telemetry(*v, &s, error))
-        return false;
-    if ((v = Pick(cli, file, "telemetry-wait-ms")) && !Number(*v, 50, 2000, &s.telemetryWaitMs, error))
-        return false;
-    if ((v = Pick(cli, file, "output"))) {
-        std::string output = Lower(v->value);
-        if (output != "keyboard" && output != "shifter")
-            return RefuseValue(error, *v, Shown(v->value) + " is not an output: keyboard or shifter");
-        s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
     }
-    if ((v = Pick(cli, file, "vjoy-device")) && !Number(*v, 1, 16, &s.vjoyDevice, error))
-        return false;
-    // The file's map is checked even when the command line's replaces it: it is still wrong.
-    if (!Map(file, false, &s, error))
-        return false;
-    bool cliMap = Find(cli, "plate") || Find(cli, "gate");
-    if (cliMap && !Map(cli, true, &s, error))
-        return false;
-
-    const SettingValue up = {"up-key", s.upKey, "up-key"}, down = {"down-key", s.downKey, "down-key"};
-    const SettingValue *upGiven = Pick(cli, file, "up-key"), *downGiven = Pick(cli, file, "down-key");
-    if (!Key(upGiven ? *upGiven : up, keys, &s.upKey, &s.upCode, error) ||
-        !Key(downGiven ? *downGiven : down, keys, &s.downKey, &s.downCode, error))
-        return false;
-    if (s.upCode == s.downCode)
-        return RefuseValue(error, downGiven ? *downGiven : *upGiven,
-                    s.downKey + " is the up key too: the up and down keys must be different keys");
     *settings = s;
     return true;
+}
+
+std::vector<std::string> ConfigMistakes(const std::string &text, const std::string &name,
+                                        const std::vector<SettingValue> &commandLine, const KeyLookup &keys)
+{
+    std::vector<SettingValue> values;
+    std::vector<int> lineOf;
+    std::vector<std::string> mistakes;
+    ReadLines(text, name, &values, &lineOf, &mistakes);
+    Settings s;
+    Join(commandLine, values, keys, &s, &mistakes);
+    std::stable_sort(mistakes.begin(), mistakes.end(), [&](const std::string &a, const std::string &b) {
+        return MistakeLine(a, name) < MistakeLine(b, name);
+    });
+    return mistakes;
 }
 
 std::string RewriteConfig(const std::string &text, const std::vector<std::pair<std::string, std::string>> &set)

@@ -78,6 +78,13 @@ using KeyLookup = std::function<int(const std::string &name)>;
 bool JoinSettings(const std::vector<SettingValue> &commandLine, const std::vector<SettingValue> &file,
                   const KeyLookup &keys, Settings *settings, std::string *error);
 
+// Every mistake of a config file's text, as ReadConfigText and JoinSettings would each
+// report the first: the lines that cannot be read, then the values that are wrong, joined
+// with the command line's settings, all in the order of the file's lines (the command
+// line's own mistakes first). Empty when the file can be used.
+std::vector<std::string> ConfigMistakes(const std::string &text, const std::string &name,
+                                        const std::vector<SettingValue> &commandLine, const KeyLookup &keys);
+
 // The scheduler's timing from the settings, in units of `perMs` a millisecond: the game's
 // reports count only when telemetry is on.
 TapTiming TimingOf(const Settings &settings, int64_t perMs);

@@ -82,3 +82,21 @@ bool LearnDone(const Learning &l)
 {
     return l.question >= QUESTIONS;
 }
+
+LearnAnswer LearnReset(Learning *l, const Sample &now, int32_t *takenBy)
+{
+    GateInput input;
+    bool fresh = NewInput(l->before, now, &input);
+    l->before = now;
+    if (!fresh)
+        return LEARN_NOTHING;
+    if (input.kind != GateInput::BUTTON)
+        return LEARN_NO_BUTTON;
+    for (int i = 0; i < l->map.count; i++)
+        if (l->map.entries[i].input.kind == GateInput::BUTTON && l->map.entries[i].input.value == input.value) {
+            *takenBy = l->map.entries[i].gear;
+            return LEARN_TAKEN;
+        }
+    l->map.resetButton = static_cast<int>(input.value);
+    return LEARN_ANSWERED;
+}

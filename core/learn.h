@@ -1,5 +1,6 @@
 // Learning a gate map: each gear is asked in turn (1st..7th, then reverse), and the lever
-// answers with a newly pressed button or a hat moved into one of its four directions.
+// answers with a newly pressed button or a hat moved into one of its four directions; then,
+// if a front end asks it, the optional reset button.
 #ifndef GEARVANE_LEARN_RULES_H
 #define GEARVANE_LEARN_RULES_H
 
@@ -15,6 +16,7 @@ enum LearnAnswer {
     LEARN_NOTHING,   // nothing new in this sample
     LEARN_ANSWERED,  // the gear asked has its input; the next one is asked
     LEARN_TAKEN,     // the new input is another gear's already: asked again
+    LEARN_NO_BUTTON, // the reset question: a hat moved, and the reset is a button
 };
 
 // Starts with the first gear, from the lever's state now.
@@ -37,5 +39,10 @@ void LearnSkip(Learning *learning);
 void LearnEnd(Learning *learning);
 
 bool LearnDone(const Learning &learning);
+
+// A sample of the lever at the reset question, asked once the gears are done: a newly
+// pressed button that no gear has answers it and becomes map.resetButton (LEARN_ANSWERED).
+// A gear's button gives LEARN_TAKEN with that gear in *takenBy.
+LearnAnswer LearnReset(Learning *learning, const Sample &now, int32_t *takenBy);
 
 #endif

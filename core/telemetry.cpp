@@ -165,7 +165,9 @@ bool ReadF1(const Bytes &p, TelemetryReading *reading)
             l = &layout;
     if (!l || !p.Has(0, l->header) || !p.U8(2, &gameYear) || !p.U8(l->idAt, &id) || id > F1_LAST_PACKET_ID)
         return false;
-    if (year >= 2023 && gameYear != year - 2000 && !(year == 2026 && gameYear == 25))
+    // A game may send the format of an earlier year (F1 25 offers 2024's), never a later one.
+    int earliest = year == 2026 ? 25 : year - 2000;
+    if (year >= 2023 && (gameYear < earliest || gameYear > 50))
         return false;
     if (id != F1_CAR_TELEMETRY) {
         *reading = NoGear(l->format);

@@ -1,20 +1,37 @@
 # Shared by the scripts: installing packages and a throwaway Wine desktop.
 
-# Installs the Debian packages given (name or name:arch) that are not installed yet.
+# Installs the Debian packages given (name or name:arch) that are not installed yet, and says
+# which, with the packages they bring. Installed packages are never upgraded on their own
+# behalf; one that must be upgraded for a new one (a Multi-Arch library kept at one version on
+# both architectures) is named, and with --refuse-upgrades nothing is installed then.
 ensure_packages() {
-    local missing=() pkg
+    local refuse=0 missing=() pkg
+    [ "${1:-}" = --refuse-upgrades ] && { refuse=1; shift; }
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "Adding the i386 architecture to dpkg, for ${missing[*]}"
         $sudo dpkg --add-architecture i386
     fi
     $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+    local install=(apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends --no-upgrade "${missing[@]}")
+    local plan new upgrades
+    plan=$(LC_ALL=C "${install[@]}" -s) || { echo "apt cannot install ${missing[*]}:" >&2; echo "$plan" >&2; return 1; }
+    new=$(awk '$1 == "Inst" && $3 !~ /^\[/ { printf " %s", $2 }' <<<"$plan")
+    upgrades=$(awk '$1 == "Inst" && $3 ~ /^\[/ { printf " %s", $2 }' <<<"$plan")
+    echo "Installing ${missing[*]} (new packages, with what they need:$new)"
+    if [ -n "$upgrades" ]; then
+        echo "apt must also upgrade these installed packages to match:$upgrades"
+        if [ "$refuse" = 1 ]; then
+            echo "Nothing was installed. To accept the upgrades: sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+            return 1
+        fi
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo "${install[@]}"
 }
 
 # The packages listed one per line in a file, without comments.

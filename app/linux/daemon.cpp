@@ -25,6 +25,7 @@
 #include "say.h"
 #include "shifter.h"
 #include "simulate_input.h"
+#include "telemetry_socket.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ struct Daemon {
     std::unique_ptr<KeyOutput> keys;
     std::optional<LeverFinder> finder;   // the lever, unless --simulate
     std::optional<SimulateInput> input;  // --simulate
+    std::optional<TelemetrySocket> telemetry;  // the game's own reports of its gear, with --telemetry
     bool pollInput = true;               // false: standard input is read once a turn
     int status = -1;                     // the exit status, once it is decided
 };
@@ -54,6 +56,15 @@ void Status(const Daemon &d, const char *format, ...)
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
     PrintLine(line);
+}
+
+// Status lines, each ending in a newline.
+void StatusLines(const Daemon &d, char *text)
+{
+    for (char *line = text, *end; (end = strchr(line, '\n')); line = end + 1) {
+        *end = '\0';
+        Status(d, "%s", line);
+    }
 }
 
 // Says why, and ends the loop with exit status 1.
@@ -87,10 +98,7 @@ void SendKeys(Daemon &d, TapActions a, int64_t now)
         a.news.ended = false;
     char news[256];
     FormatNews(a.news, d.keys->Keys().upName.c_str(), d.keys->Keys().downName.c_str(), news, sizeof news);
-    for (char *line = news, *end; (end = strchr(line, '\n')); line = end + 1) {
-        *end = '\0';
-        Status(d, "%s", line);
-    }
+    StatusLines(d, news);
 }
 
 // A lever position, decoded: its gear is capped and handed to the scheduler.
@@ -186,6 +194,64 @@ void ShiftToLever(Daemon &d, int64_t now)
         ShiftTo(d, d.input->Last(), now);
 }
 
+// Listens for the game's telemetry on `ip`:`port`. False, with *error, when the port cannot be had.
+bool ListenForTelemetry(Daemon &d, uint32_t ip, int port, std::string *error)
+{
+    d.telemetry.emplace();
+    if (!d.telemetry->Open(ip, port, error)) {
+        d.telemetry.reset();
+        return false;
+    }
+    if (!d.poller.Watch(d.telemetry->Socket(), SRC_TELEMETRY, 0) ||
+        !d.poller.Watch(d.telemetry->TimerFd(), SRC_TELEMETRY, 1)) {
+        *error = std::string("epoll_ctl: ") + strerror(errno);
+        d.telemetry.reset();  // closing them takes them out of epoll
+        return false;
+    }
+    Status(d, "telemetry: waiting for packets on %s", d.telemetry->Where().c_str());
+    return true;
+}
+
+void StopTelemetry(Daemon &d)
+{
+    if (!d.telemetry)
+        return;
+    TelemetryNews news;
+    d.telemetry->Flush(Now(), &news);
+    StatusLines(d, news.lines);
+    d.poller.Unwatch(d.telemetry->Socket());
+    d.poller.Unwatch(d.telemetry->TimerFd());
+    d.telemetry.reset();
+}
+
+// The packets that came, or the timer of their status lines: the newest gear goes to the
+// scheduler with the time it was read.
+void OnTelemetry(Daemon &d, uint32_t index, int64_t now)
+{
+    TelemetryNews news;
+    if (index == 0)
+        d.telemetry->Drain(now, &news);
+    else
+        d.telemetry->OnTimer(now, &news);
+    StatusLines(d, news.lines);
+    if (news.hasGear)
+        SendKeys(d, TapperReading(&d.tapper, now, news.gear), now);
+}
+
+// Telemetry moves to where the settings read again say. Where the port cannot be had it is
+// off, and the error says why.
+void MoveTelemetry(Daemon &d, Settings *fresh)
+{
+    if (fresh->telemetryIp == d.settings.telemetryIp && fresh->telemetryPort == d.settings.telemetryPort)
+        return;
+    StopTelemetry(d);
+    std::string error;
+    if (fresh->telemetryPort && !ListenForTelemetry(d, fresh->telemetryIp, fresh->telemetryPort, &error)) {
+        PrintError("%s; telemetry is off", error.c_str());
+        fresh->telemetryPort = 0;
+    }
+}
+
 void OnReload(Daemon &d, int64_t now)
 {
     Settings fresh;
@@ -194,6 +260,7 @@ void OnReload(Daemon &d, int64_t now)
         PrintError("settings not reloaded: %s", error.c_str());
         return;
     }
+    MoveTelemetry(d, &fresh);
     d.settings = fresh;
     TapperSetTiming(&d.tapper, TimingOf(fresh));
     // Before the engine is asked again: a new keyboard must be in place, and settled, before
@@ -290,6 +357,12 @@ bool SetUp(Daemon &d)
     if (!Watch(d, d.signals.Get(), SRC_SIGNALS) || !Watch(d, d.tapTimer.Get(), SRC_TAP))
         return false;
     TapperStart(&d.tapper, TimingOf(d.settings));
+    std::string error;
+    if (d.settings.telemetryPort &&
+        !ListenForTelemetry(d, d.settings.telemetryIp, d.settings.telemetryPort, &error)) {
+        EndWithError(d, error);
+        return false;
+    }
     int64_t now = Now();
     return d.settings.mode == MODE_SIMULATE ? StartSimulate(d, now) : StartLever(d, now);
 }
@@ -322,6 +395,10 @@ void Dispatch(Daemon &d, const Ready &ready, int64_t now)
     case SRC_SIGNALS:
         OnSignals(d, now);
         break;
+    case SRC_TELEMETRY:
+        if (d.telemetry)
+            OnTelemetry(d, ready.index, now);
+        break;
     }
 }
 
@@ -345,6 +422,7 @@ int RunDaemon(const std::vector<std::string> &args, const Settings &settings)
                 OnInput(d, Now());
         }
     }
+    StopTelemetry(d);
     int status = d.status < 0 ? 0 : d.status;
     if (d.input && d.input->Rejected()) {
         long n = d.input->Rejected();

@@ -14,6 +14,7 @@ enum Source : uint32_t {
     SRC_TAP,      // the tap scheduler's timer
     SRC_SIGNALS,  // the signalfd
     SRC_STDIN,    // standard input: --simulate's positions, --learn's Enters
+    SRC_TELEMETRY,  // the game's telemetry: 0 its socket, 1 the timer of its status lines
 };
 
 struct Ready {

@@ -6,7 +6,7 @@
 
 TapTiming TimingOf(const Settings &s)
 {
-    return {s.holdMs * 1000LL, s.gapMs * 1000LL};
+    return TimingOf(s, 1000);
 }
 
 ShiftKeys KeysOf(const Settings &s)

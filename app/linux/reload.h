@@ -9,7 +9,8 @@
 #include "key_output.h"
 #include "options.h"
 
-// The hold and the gap, in µs, for the tap scheduler.
+// The hold, the gap and, with telemetry, how long the game's reports count, in µs, for the
+// tap scheduler.
 TapTiming TimingOf(const Settings &settings);
 
 // The shift keys, for the key output: the shifter's buttons with output = shifter.

@@ -24,9 +24,10 @@ Uinput CreateUinput(const libevdev *dev, const char *what, std::string *error)
         if (e == ENOENT || e == ENODEV)
             *error += ". Load the uinput module: sudo modprobe uinput";
         else if (e == EACCES || e == EPERM)
-            *error += ". Install the udev rule 60-gearvane.rules (the package does; a copy made by hand "
-                      "takes effect with: sudo udevadm control --reload && sudo udevadm trigger), or run "
-                      "gearvane with the rights to write /dev/uinput";
+            *error += ". Install the udev rule 60-gearvane.rules (the package does; a copy made by hand in "
+                      "/etc/udev/rules.d applies with: sudo udevadm control --reload && sudo modprobe uinput && "
+                      "sudo udevadm trigger --action=change --sysname-match=uinput), or run gearvane with the "
+                      "rights to write /dev/uinput";
         return nullptr;
     }
     libevdev_uinput *uinput = nullptr;

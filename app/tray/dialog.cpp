@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include "../../resources/tray_resource.h"
+#include "dpi.h"
 #include "notify_icon.h"
 #include "tray.h"
 #include "view.h"
@@ -15,6 +16,7 @@ const wchar_t WindowClass[] = L"gearvane-tray";
 namespace {
 
 UINT TaskbarCreated;
+bool Activated;
 
 int Selected(HWND window, int id)
 {
@@ -25,6 +27,10 @@ void OnCommand(HWND window, int id, int code)
 {
     if (ViewFilling())
         return;
+    if (id >= ID_MENU_GEAR && id <= ID_MENU_GEAR_LAST) {
+        SetGameGear(id - ID_MENU_GEAR - 1);
+        return;
+    }
     switch (id) {
     case IDC_MAX_GEAR:
         if (code == CBN_SELCHANGE)
@@ -49,8 +55,7 @@ void OnCommand(HWND window, int id, int code)
         break;
     case IDC_UP_KEY:
     case IDC_DOWN_KEY:
-        if (code == CBN_SELCHANGE)
-            ChooseKey(id == IDC_UP_KEY, Selected(window, id));
+        ChooseKey(id, KeyOfItem(window, id, Selected(window, id)), code);
         break;
     case IDC_PLATE:
         if (code == CBN_SELCHANGE)
@@ -64,6 +69,12 @@ void OnCommand(HWND window, int id, int code)
         break;
     case IDC_SKIP:
         ClickSkip();
+        break;
+    case IDC_DONE:
+        ClickDone();
+        break;
+    case IDC_SET_GEAR:
+        ClickSetGear();
         break;
     case IDC_AUTOSTART:
         ChooseStartWithWindows(IsDlgButtonChecked(window, IDC_AUTOSTART) == BST_CHECKED);
@@ -126,6 +137,17 @@ INT_PTR CALLBACK TrayDialog(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SHOWWINDOW:
         OnShown(wParam != 0);
         return FALSE;
+    case WM_ACTIVATE:
+        // The dialog would give the focus to its first control, Maximum gear, where an arrow
+        // key changes the setting: after its own handling, the focus goes to Hide.
+        if (LOWORD(wParam) != WA_INACTIVE && !Activated) {
+            Activated = true;
+            PostMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_HIDE)), TRUE);
+        }
+        return FALSE;
+    case WM_DPICHANGED:
+        ScaleView(window, HIWORD(wParam), *reinterpret_cast<const RECT *>(lParam));
+        return TRUE;
     case WM_DEVICECHANGE:
         if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
             OnDeviceChange();
@@ -169,19 +191,24 @@ INT_PTR CALLBACK TrayDialog(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-HWND CreateTrayWindow(HINSTANCE instance, HICON icon)
+bool RegisterTrayClass(HINSTANCE instance)
 {
     WNDCLASSEXW c = {};
     c.cbSize = sizeof c;
     c.lpfnWndProc = DefDlgProcW;
     c.cbWndExtra = DLGWINDOWEXTRA;
     c.hInstance = instance;
-    c.hIcon = icon;
+    c.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
+    c.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     c.lpszClassName = WindowClass;
-    if (!RegisterClassExW(&c))
-        return nullptr;
+    return RegisterClassExW(&c) != 0;
+}
+
+HWND CreateTrayWindow(HINSTANCE instance)
+{
     TaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TRAY), nullptr, TrayDialog, 0);
 }

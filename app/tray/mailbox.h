@@ -37,6 +37,9 @@ struct Orders {
     unsigned generation;
     bool learning;  // the lever answers the learning's questions: no taps
     bool paused;    // the session is locked, suspended or ending: no taps
+    // The user says the game is in `gameGear`: each new saying has a new `gameGearSaid`.
+    int32_t gameGear;
+    unsigned gameGearSaid;
 };
 
 enum ReportKind {

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "../../resources/tray_resource.h"
+#include "config_mistakes.h"
 #include "dialog.h"
 #include "elevation.h"
 #include "handles.h"
 #include "keys.h"
+#include "notify_icon.h"
 #include "text.h"
 #include "tray.h"
 #include "view.h"
@@ -150,7 +152,7 @@ int Run(HWND window)
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT)
                 return static_cast<int>(msg.wParam);
-            if (OwnKeyMessage(msg))
+            if (OwnKeyMessage(msg) || TakeKey(msg))
                 continue;
             if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
                 TranslateMessage(&msg);
@@ -169,7 +171,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     TrayOptions options;
     Settings settings;
     std::string out, error, ignored;
-    int status = LoadTraySettings(Arguments(), &options, &settings, &out, &error, &ignored);
+    std::vector<std::string> mistakes;
+    int status = LoadTraySettings(Arguments(), &options, &settings, &out, &error, &mistakes, &ignored);
     if (status == 0)
         return Message(HelpForBox(out), MB_ICONINFORMATION, 0);
     if (status > 0)
@@ -185,8 +188,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_TRAY));
-    HWND window = CreateTrayWindow(instance, icon);
+    if (!RegisterTrayClass(instance))
+        return Message("gearvane-tray cannot make its window (error " + std::to_string(GetLastError()) + ").",
+                       MB_ICONERROR, 1);
+    // A config file with mistakes asks the user, who may mend it or go on without it.
+    if (!mistakes.empty()) {
+        int code;
+        ConfigAnswer answer = AskAboutConfig(instance, &options, &settings, &mistakes, &ignored, &code);
+        if (answer == CONFIG_QUIT)
+            return code;
+        options.minimized = false;  // the user is at the screen
+    }
+    HWND window = CreateTrayWindow(instance);
     if (!window)
         return Message("gearvane-tray cannot make its window (error " + std::to_string(GetLastError()) + ").",
                        MB_ICONERROR, 1);
@@ -195,7 +208,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     ChangeWindowMessageFilterEx(window, WM_APP_QUIT, MSGFLT_ALLOW, nullptr);
     // Run as administrator, it must still hear that a restarted Explorer wants its icon again.
     ChangeWindowMessageFilterEx(window, RegisterWindowMessageW(L"TaskbarCreated"), MSGFLT_ALLOW, nullptr);
-    status = StartTray(instance, window, icon, options, settings, ignored, &error);
+    status = StartTray(instance, window, LoadNotifyIcon(instance, IDI_TRAY), options, settings, mistakes, ignored,
+                       &error);
     if (status)
         return Message(error + (status == EXIT_USAGE ? "\n\nSee gearvane-tray --help." : ""), MB_ICONERROR, status);
     if (ShowAtStart())

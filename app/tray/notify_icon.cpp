@@ -50,10 +50,12 @@ void ShowNotifyBalloon(HWND window, const wchar_t *title, const wchar_t *text)
     Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
-void ShowNotifyMenu(HWND window)
+void ShowNotifyMenu(HWND window, HMENU gears)
 {
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, ID_MENU_SHOW, L"&Show");
+    if (gears)
+        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(gears), L"The &game is in");
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, ID_MENU_QUIT, L"&Quit");
     SetMenuDefaultItem(menu, ID_MENU_SHOW, FALSE);
@@ -64,4 +66,19 @@ void ShowNotifyMenu(HWND window)
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
     PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+}
+
+HICON LoadNotifyIcon(HINSTANCE instance, int id)
+{
+    // LoadIconMetric picks and scales the icon as the notification area wants it; it came
+    // with Vista's common controls, so it is looked up.
+    using Metric = HRESULT(WINAPI *)(HINSTANCE, PCWSTR, int, HICON *);
+    HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+    auto load = controls ? reinterpret_cast<Metric>(reinterpret_cast<void *>(GetProcAddress(controls, "LoadIconMetric")))
+                         : nullptr;
+    HICON icon = nullptr;
+    if (load && SUCCEEDED(load(instance, MAKEINTRESOURCEW(id), 0 /* LIM_SMALL */, &icon)))
+        return icon;
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), 0));
 }

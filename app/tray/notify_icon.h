@@ -1,5 +1,5 @@
-// The icon in the notification area: its tooltip shows the gear, its menu has Show and Quit,
-// and its balloons say what needs the user.
+// The icon in the notification area: its tooltip shows the gear, its menu has Show, the
+// game's gear and Quit, and its balloons say what needs the user.
 #ifndef GEARVANE_TRAY_NOTIFY_ICON_H
 #define GEARVANE_TRAY_NOTIFY_ICON_H
 
@@ -20,7 +20,11 @@ void RemoveNotifyIcon(HWND window);
 // A balloon from the icon; a click on it comes as WM_APP_NOTIFY_ICON with NIN_BALLOONUSERCLICK.
 void ShowNotifyBalloon(HWND window, const wchar_t *title, const wchar_t *text);
 
-// The menu at the mouse; its choice comes to `window` as WM_COMMAND.
-void ShowNotifyMenu(HWND window);
+// The menu at the mouse, with `gears` (which it destroys) as the game's gear, or none when
+// null; its choice comes to `window` as WM_COMMAND.
+void ShowNotifyMenu(HWND window, HMENU gears);
+
+// The icon for the notification area, at the size Windows shows it there.
+HICON LoadNotifyIcon(HINSTANCE instance, int id);
 
 #endif

@@ -16,6 +16,7 @@ const Program Tray = {
     "Drive a game's sequential shift keys with an H-pattern gear lever.",
     "gearvane-tray " GEARVANE_VERSION,
     "%APPDATA%\\gearvane\\gearvane.conf",
+    true,
 };
 
 const std::vector<OwnOption> TrayOptionList = {
@@ -85,21 +86,26 @@ FileRead ReadConfigFile(const std::wstring &path, std::string *text, std::string
     return FILE_READ;
 }
 
-// Joins the file's text with the command line into *settings.
-bool Join(const TrayOptions &o, const std::string &text, Settings *settings, std::string *error, std::string *ignored)
+// Joins the file's text with the command line into *settings; false with every mistake.
+bool Join(const TrayOptions &o, const std::string &text, Settings *settings, std::vector<std::string> *mistakes,
+          std::string *ignored)
 {
+    std::string name = Utf8(o.configPath), error;
+    *mistakes = ConfigMistakes(text, name, o.line.settings, TrayKeyCode);
+    if (!mistakes->empty())
+        return false;
     std::vector<SettingValue> values;
-    if (!ReadConfigText(text, Utf8(o.configPath), &values, error))
-        return false;
     Settings s;
-    if (!JoinSettings(o.line.settings, values, TrayKeyCode, &s, error))
+    if (!ReadConfigText(text, name, &values, &error) || !JoinSettings(o.line.settings, values, TrayKeyCode, &s, &error)) {
+        mistakes->push_back(error);
         return false;
+    }
     ignored->clear();
     for (const SettingValue &v : values)
         if (v.key == "grab")
             *ignored += v.where + " is ignored: only gearvane for Linux grabs a lever\n";
     s.grab = false;
-    s.config = Utf8(o.configPath);
+    s.config = name;
     *settings = s;
     return true;
 }
@@ -116,17 +122,55 @@ bool CreateFolders(const std::wstring &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::wstring FullPath(const std::wstring &path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? full : path;
+}
+
+// The command line that starts this gearvane-tray as it runs now: the settings that the
+// window has not changed since, the config file and the log.
 std::wstring RunCommand(const TrayOptions &o)
 {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --minimized";
-    if (o.configGiven) {
-        wchar_t full[MAX_PATH];
-        if (GetFullPathNameW(o.configPath.c_str(), MAX_PATH, full, nullptr))
-            command += L" --config \"" + std::wstring(full) + L"\"";
-    }
+    std::wstring command = Argument(exe) + L" --minimized";
+    if (o.configGiven)
+        command += L" --config " + Argument(FullPath(o.configPath));
+    if (!o.logPath.empty())
+        command += L" --log " + Argument(FullPath(o.logPath));
+    for (const SettingValue &v : o.line.settings)
+        command += L" " + Argument(Wide(v.where + "=" + v.value));
     return command;
+}
+
+// Writes `text` to a file of its own in the folder of `path`, made anew (no file that is there
+// already is ever written to), flushed to the disk. Returns its name, or "" with *error.
+std::wstring WriteNewFile(const std::wstring &path, const std::string &text, std::string *error)
+{
+    for (int attempt = 0; attempt < 100; attempt++) {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        std::wstring name = path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(static_cast<unsigned long long>(t.QuadPart)) + L".tmp";
+        Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.h && GetLastError() == ERROR_FILE_EXISTS)
+            continue;
+        DWORD written = 0;
+        // Flushed before the rename: a rename can reach the disk before the data it names.
+        if (file.h && WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+            written == text.size() && FlushFileBuffers(file.h))
+            return name;
+        *error = "cannot write " + Utf8(name) + " (error " + std::to_string(GetLastError()) + ")";
+        if (file.h) {
+            file.Reset();
+            DeleteFileW(name.c_str());
+        }
+        return L"";
+    }
+    *error = "cannot make a new file beside " + Utf8(path);
+    return L"";
 }
 
 }  // namespace
@@ -139,8 +183,24 @@ int TrayKeyCode(const std::string &name)
     return key ? static_cast<int>(key - keys) : -1;
 }
 
+bool ReadTrayConfig(TrayOptions *options, Settings *settings, std::vector<std::string> *mistakes,
+                    std::string *ignored)
+{
+    TrayOptions &o = *options;
+    std::string error;
+    o.configText.clear();
+    FileRead read = o.configPath.empty() ? FILE_MISSING : ReadConfigFile(o.configPath, &o.configText, &error);
+    if (read == FILE_MISSING && o.configGiven)
+        error = Utf8(o.configPath) + ": no such file";
+    if (!error.empty()) {
+        *mistakes = {error};
+        return false;
+    }
+    return Join(o, o.configText, settings, mistakes, ignored);
+}
+
 int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options, Settings *settings, std::string *out,
-                     std::string *error, std::string *ignored)
+                     std::string *error, std::vector<std::string> *mistakes, std::string *ignored)
 {
     TrayOptions &o = *options;
     int status = ParseCommandLine(args, Tray, TrayOptionList, &o.line, out, error);
@@ -156,28 +216,29 @@ int LoadTraySettings(const std::vector<std::string> &args, TrayOptions *options,
         *error = "--log: give a file to append the status lines to";
         return EXIT_USAGE;
     }
+    // The command line's own mistakes are usage errors; the file's are the user's to mend.
+    Settings s;
+    if (!JoinSettings(o.line.settings, {}, TrayKeyCode, &s, error))
+        return EXIT_USAGE;
+    s.grab = false;
     o.configGiven = Given(o.line, "--config");
     o.configPath = o.configGiven ? Wide(GivenValue(o.line, "--config")) : DefaultConfigPath();
-    o.configText.clear();
-    FileRead read = o.configPath.empty() ? FILE_MISSING : ReadConfigFile(o.configPath, &o.configText, error);
-    if (read == FILE_BAD) {
-        if (o.configGiven)
-            *error = "--config: " + *error;
-        return EXIT_USAGE;
-    }
-    if (read == FILE_MISSING && o.configGiven) {
-        *error = "--config: " + Utf8(o.configPath) + ": no such file";
-        return EXIT_USAGE;
-    }
-    return Join(o, o.configText, settings, error, ignored) ? -1 : EXIT_USAGE;
+    s.config = Utf8(o.configPath);
+    *settings = s;
+    mistakes->clear();
+    ReadTrayConfig(options, settings, mistakes, ignored);
+    return -1;
 }
 
-Reload ReloadTraySettings(TrayOptions *options, Settings *settings, std::string *error, std::string *ignored)
+Reload ReloadTraySettings(TrayOptions *options, Settings *settings, std::vector<std::string> *mistakes,
+                          std::string *ignored)
 {
-    std::string text;
-    FileRead read = ReadConfigFile(options->configPath, &text, error);
-    if (read == FILE_BAD)
+    std::string text, error;
+    FileRead read = ReadConfigFile(options->configPath, &text, &error);
+    if (read == FILE_BAD) {
+        *mistakes = {error};
         return RELOAD_BAD;
+    }
     if (read == FILE_MISSING)
         return RELOAD_GONE;
     if (text.find_first_not_of(" \t\r\n") == std::string::npos)
@@ -185,7 +246,7 @@ Reload ReloadTraySettings(TrayOptions *options, Settings *settings, std::string 
     if (text == options->configText)
         return RELOAD_SAME;
     options->configText = text;
-    return Join(*options, text, settings, error, ignored) ? RELOAD_NEW : RELOAD_BAD;
+    return Join(*options, text, settings, mistakes, ignored) ? RELOAD_NEW : RELOAD_BAD;
 }
 
 bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::string, std::string>> &set,
@@ -208,23 +269,11 @@ bool SaveTraySettings(TrayOptions *options, const std::vector<std::pair<std::str
         *error = "cannot create the folder of " + name;
         return false;
     }
-    // A whole new file, then a rename: a crash never leaves half a file.
-    std::wstring temporary = path + L".new";
-    {
-        Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-        DWORD written = 0;
-        // Flushed before the rename: a rename can reach the disk before the data it names.
-        if (!file.h || !WriteFile(file.h, rewritten.data(), static_cast<DWORD>(rewritten.size()), &written, nullptr) ||
-            written != rewritten.size() || !FlushFileBuffers(file.h)) {
-            *error = "cannot write " + Utf8(temporary) + " (error " + std::to_string(GetLastError()) + ")";
-            if (file.h) {
-                file.Reset();
-                DeleteFileW(temporary.c_str());
-            }
-            return false;
-        }
-    }
+    // A whole new file of its own, then a rename: a crash never leaves half a file, and a
+    // second writer or a file planted under the new file's name cannot mix into it.
+    std::wstring temporary = WriteNewFile(path, rewritten, error);
+    if (temporary.empty())
+        return false;
     if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         *error = "cannot replace " + name + " (error " + std::to_string(GetLastError()) + ")";
         DeleteFileW(temporary.c_str());

@@ -37,6 +37,7 @@ struct Shifter {
     TelemetrySocket telemetry;
     unsigned listened = 0;  // the settings' `listen` last tried
     bool refusing = false;  // a refusal has been reported and not yet got over
+    bool said = false;      // the user said the game's gear: the engine waits for the lever to move
     int32_t shownGame = GEAR_NONE;
     bool shownBusy = false, shownReporting = false;
 };
@@ -166,6 +167,7 @@ void Use(Shifter *s, const Sample &sample, bool first)
     if (!first && memcmp(&sample, &s->sample, sizeof sample) == 0)
         return;
     s->sample = sample;
+    s->said = false;
     Decoded d = DecodeGate(s->orders.settings.map, sample);
     s->leverGear = d.gear;
     TapNews news = {};
@@ -254,6 +256,14 @@ void Obey(Shifter *s)
     }
     if (wasDriving && !Driving(s))
         Stop(s);
+    if (s->orders.gameGearSaid != was.gameGearSaid) {
+        // Said in gearvane's window or its menu, where the keys would go now: the game is
+        // taken to be there, and is shifted from there at the lever's next move.
+        bool reset = DecodeGate(s->orders.settings.map, s->sample).reset;
+        TellGears(s, Perform(s, TapperLever(&s->tapper, Now(), GEAR_NONE, reset)));
+        s->said = true;
+        TellGears(s, Perform(s, TapperSetGear(&s->tapper, Now(), s->orders.gameGear)));
+    }
     if (s->orders.generation != was.generation) {
         s->generation = s->orders.generation;
         Open(s);
@@ -262,8 +272,9 @@ void Obey(Shifter *s)
         Decoded d = DecodeGate(s->orders.settings.map, s->sample);
         s->leverGear = d.gear;
         TapNews news = {};
+        int32_t gear = s->said ? GEAR_NONE : CapGear(d.gear, s->orders.settings.maxGear);
         if (wasDriving && Driving(s))
-            news = Perform(s, TapperLever(&s->tapper, Now(), CapGear(d.gear, s->orders.settings.maxGear), d.reset));
+            news = Perform(s, TapperLever(&s->tapper, Now(), gear, d.reset));
         Tell(s, REPORT_SAMPLE, news);
     }
 }

@@ -20,3 +20,23 @@ std::string Utf8(const std::wstring &wide)
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr, nullptr);
     return utf8;
 }
+
+std::wstring Argument(const std::wstring &arg)
+{
+    // Backslashes are plain unless they come before a quote: then each is doubled, and the
+    // quote escaped. The closing quote counts too.
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            slashes++;
+        } else {
+            if (c == L'"')
+                out.append(slashes + 1, L'\\');
+            slashes = 0;
+        }
+        out += c;
+    }
+    out.append(slashes, L'\\');
+    return out + L"\"";
+}

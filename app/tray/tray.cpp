@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "../../config/gate_map.h"
+#include "../../config/key_names.h"
 #include "../../config/scan_codes.h"
-#include "../../core/learn.h"
 #include "../../resources/tray_resource.h"
 #include "config_watch.h"
 #include "controllers.h"
 #include "elevation.h"
+#include "gate_learning.h"
 #include "lever.h"
 #include "mailbox.h"
 #include "notify_icon.h"
@@ -49,6 +50,8 @@ struct Tray {
 
     TrayOptions options;
     Settings settings;
+    bool defaults = false;  // the config file has mistakes: the defaults are in force this time
+    bool plateChosen = false;  // the plate in force was chosen, not left there as nothing was learned
     std::string gateMap;  // the last gate map in force, to go back to from a plate
     StatusLog log;
     ConfigWatch watch;
@@ -80,10 +83,11 @@ struct Tray {
     unsigned long deaf = 0;  // the error of the port that could not be had
     TelemetryFormat format = TELEMETRY_UNKNOWN;
 
-    bool learning = false;
-    bool learnNote = false;  // the outcome of learning is shown until the lever moves
-    Learning learn = {};
+    GateLearning learning;
+    std::wstring learnNote;  // the outcome of learning, shown until the lever moves
 
+    int keyWanted = 0;   // the key box whose key is asked for ("Press a key..."), or 0
+    UINT keyTaken = 0;   // the scan code of the key taken: its key-up is not the window's
     HWINEVENTHOOK foregroundHook = nullptr;
     HDEVNOTIFY deviceNotes = nullptr;
     bool sessionNotes = false;
@@ -209,10 +213,60 @@ std::string VJoyText(const VJoyNews &v)
     return "";
 }
 
+bool PlateChosen()
+{
+    std::vector<SettingValue> file;
+    std::string error;
+    ReadConfigText(T.options.configText, "", &file, &error);
+    for (const SettingValue &v : file)
+        if (v.key == "plate")
+            return true;
+    for (const SettingValue &v : T.options.line.settings)
+        if (v.key == "plate")
+            return true;
+    return false;
+}
+
+bool Plate()
+{
+    return T.settings.mapName == "standard" || T.settings.mapName == "nascar";
+}
+
+// The first thing to do, at the top of the window.
+std::wstring NextStep()
+{
+    if (T.asked)
+        return L"Several game controllers are plugged in: choose the lever under Game controllers.";
+    if (T.lever != LEVER_OPEN) {
+        if (!T.wanted.name.empty() && !T.controllers.list.empty())
+            return L"Plug in " + T.wanted.name + L", or choose another lever under Game controllers.";
+        return L"Plug in your gear lever: gearvane finds it by itself.";
+    }
+    if (T.learning.on)
+        return L"Learning the gates: move the lever as the Gates box asks.";
+    if (Plate() && !T.plateChosen)
+        return L"Next: click Learn gates, then move the lever into each gear it asks for.";
+    return L"Ready: click into the game and shift. Hide keeps gearvane running in the notification area.";
+}
+
+// The game's gear under the lever's: the game's own report, or where the taps took it.
+std::wstring GameGearText()
+{
+    return (T.reporting ? L"The game reports " : L"The game is taken to be in ") + GearText(T.gameGear);
+}
+
 void UpdateGears()
 {
     bool open = T.lever == LEVER_OPEN;
-    ShowGears(T.window, open, T.leverGear, T.gameGear, T.reporting);
+    std::wstring name = T.lever == LEVER_NONE ? L"No lever." : T.leverName;
+    if (T.learning.on)
+        ShowLever(T.window, T.learning.reset ? L"Learning: press the button for" : L"Learning: move the lever into",
+                  LearningAsks(T.learning), L"", false);
+    else if (open)
+        ShowLever(T.window, name, Wide(GearName(T.leverGear)), GameGearText(), true);
+    else
+        ShowLever(T.window, name, L"", L"", false);
+    ShowNextStep(T.window, NextStep());
     ShowTelemetryState(T.window, TelemetryState());
     // The tooltip goes through Explorer, which may be slow to answer: not while taps are
     // under way (the input thread would not wait, but the window would lag).
@@ -221,6 +275,23 @@ void UpdateGears()
         SetNotifyTip(T.window, tip.c_str());
         T.tipShown = tip;
     }
+}
+
+// The Gates box: what is learned so far while learning, else the gates in force and the
+// hint, or the outcome of the last learning. Called whenever the settings change.
+void ShowGateBox()
+{
+    bool lever = T.lever == LEVER_OPEN;
+    if (T.learning.on) {
+        ShowAnswers(T.window, T.learning.learn, T.learning.reset);
+        ShowLearnButtons(T.window, LearningPrompt(T.learning), true, lever);
+        return;
+    }
+    T.plateChosen = PlateChosen();
+    ShowGates(T.window, T.settings, T.plateChosen);
+    const wchar_t *hint = lever ? L"A button per gear? Click Learn gates, then move the lever into each gear asked for."
+                                : L"Plug the lever in to learn its gates.";
+    ShowLearnButtons(T.window, T.learnNote.empty() ? hint : T.learnNote, false, lever);
 }
 
 void AddIcon()
@@ -235,13 +306,20 @@ void AddIcon()
     }
 }
 
-// A window edit wins over the command line from now on, also when the file is read again.
+// A window edit wins over the command line from now on, also when the file is read again
+// and at the next start with Windows.
 void Forget(const char *key)
 {
     auto &given = T.options.line.settings;
+    bool forgot = false;
     for (size_t i = given.size(); i-- > 0;)
-        if (given[i].key == key)
+        if (given[i].key == key) {
             given.erase(given.begin() + i);
+            forgot = true;
+        }
+    std::string error;
+    if (forgot && StartsWithWindows() && !SetStartWithWindows(true, T.options, &error))
+        Failure("%s", error.c_str());
 }
 
 void Save(const std::vector<std::pair<std::string, std::string>> &set)
@@ -299,13 +377,14 @@ void Ask()
 
 void StopLearning(const wchar_t *note)
 {
-    if (!T.learning)
+    if (!T.learning.on)
         return;
-    T.learning = false;
+    T.learning.on = false;
     T.orders.learning = false;
     Order();
-    ShowLearning(T.window, note, false, T.lever == LEVER_OPEN);
-    T.learnNote = true;
+    T.learnNote = note;
+    ShowGateBox();
+    UpdateGears();
 }
 
 void LeverGone()
@@ -314,12 +393,11 @@ void LeverGone()
     T.sample = Released();
     T.leverGear = GEAR_NONE;
     Status("lever unplugged; waiting for it");
-    if (T.learning) {
+    if (T.learning.on) {
         StopLearning(L"");
         Status("learning stopped: the gates stay as they were");
     }
-    ShowLeverName(T.window, L"");
-    ShowLearning(T.window, L"", false, false);
+    ShowGateBox();
     UpdateGears();
 }
 
@@ -348,24 +426,21 @@ void Rescan()
             T.asked = false;
     }
     ShowList();
+    UpdateGears();
 }
 
 // --- learning ------------------------------------------------------------------------------
 
-std::wstring Question()
-{
-    return L"Move the lever into " + GearText(LearnGear(T.learn)) + L", or click Skip.";
-}
-
 void FinishLearning()
 {
-    T.learning = false;
+    T.learning.on = false;
     T.orders.learning = false;
-    T.learnNote = true;
-    const GateMap &map = T.learn.map;
+    const GateMap &map = T.learning.learn.map;
     if (map.count == 0) {
         Order();
-        ShowLearning(T.window, L"No gear learned: the gates stay as they were.", false, T.lever == LEVER_OPEN);
+        T.learnNote = L"No gear learned: the gates stay as they were.";
+        ShowGateBox();
+        UpdateGears();
         return;
     }
     char text[200];
@@ -382,27 +457,21 @@ void FinishLearning()
     OrderSettings();
     Status("gates learned from %s: %s", name.c_str(), text);
     ShowSettings(T.window, T.settings);
-    ShowLearning(T.window, L"Learned. The lever shifts again from its next move.", false, true);
+    T.learnNote = L"Learned. The lever shifts again from its next move.";
+    ShowGateBox();
     T.leverGear = DecodeGate(map, T.sample).gear;
     UpdateGears();
 }
 
-void NextQuestion(const std::wstring &before)
+// After an answer, a Skip or a Done: the next question, or the end.
+void Learned(bool ended)
 {
-    if (LearnDone(T.learn))
+    if (ended) {
         FinishLearning();
-    else
-        ShowLearning(T.window, before + Question(), true, true);
-}
-
-void LearnFrom(const Sample &sample)
-{
-    int32_t taken;
-    LearnAnswer answer = LearnSample(&T.learn, sample, &taken);
-    if (answer == LEARN_ANSWERED)
-        NextQuestion(L"");
-    else if (answer == LEARN_TAKEN)
-        NextQuestion(L"That is " + GearText(taken) + L" already. ");
+        return;
+    }
+    ShowGateBox();
+    UpdateGears();
 }
 
 // --- the config file -----------------------------------------------------------------------
@@ -426,11 +495,24 @@ bool SameSettings(const Settings &a, const Settings &b)
            a.telemetryPort == b.telemetryPort && a.telemetryWaitMs == b.telemetryWaitMs;
 }
 
+// The config file's mistakes, each on a line of its own.
+void Mistakes(const char *what, const std::vector<std::string> &mistakes)
+{
+    if (mistakes.size() == 1) {
+        Failure("%s: %s", what, mistakes[0].c_str());
+        return;
+    }
+    Failure("%s: the config file has %d mistakes:", what, static_cast<int>(mistakes.size()));
+    for (const std::string &m : mistakes)
+        Failure("  %s", m.c_str());
+}
+
 void Reload()
 {
     Settings fresh;
-    std::string error, ignored;
-    switch (ReloadTraySettings(&T.options, &fresh, &error, &ignored)) {
+    std::string ignored;
+    std::vector<std::string> mistakes;
+    switch (ReloadTraySettings(&T.options, &fresh, &mistakes, &ignored)) {
     case RELOAD_SAME:
         return;
     case RELOAD_GONE:
@@ -440,23 +522,27 @@ void Reload()
         Status("the config file is empty: the settings in force stay");
         return;
     case RELOAD_BAD:
-        Failure("settings not reloaded: %s", error.c_str());
+        Mistakes("settings not reloaded", mistakes);
         return;
     case RELOAD_NEW:
         break;
     }
     // The lever stays the one in use.
     fresh.device = T.settings.device;
-    if (SameSettings(fresh, T.settings))
+    bool mended = T.defaults;
+    T.defaults = false;
+    if (SameSettings(fresh, T.settings) && !mended)
         return;
     T.settings = fresh;
     T.log.quiet = fresh.quiet;
-    if (fresh.mapName != "standard" && fresh.mapName != "nascar")
+    if (!Plate())
         T.gateMap = fresh.mapName;
     OrderSettings();
-    Status("settings reloaded");
+    Status(mended ? "the config file is mended: its settings apply" : "settings reloaded");
     StatusLines(ignored);
     ShowSettings(T.window, T.settings);
+    ShowGateBox();
+    UpdateGears();
 }
 
 void OnConfigQuiet()
@@ -519,12 +605,13 @@ void CALLBACK ForegroundChanged(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, D
 }  // namespace
 
 int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &options, const Settings &settings,
-              const std::string &ignored, std::string *error)
+              const std::vector<std::string> &mistakes, const std::string &ignored, std::string *error)
 {
     T.window = window;
     T.icon = icon;
     T.options = options;
     T.settings = settings;
+    T.defaults = !mistakes.empty();
     T.log.quiet = settings.quiet;
     if (!options.logPath.empty() && !OpenStatusLog(&T.log, options.logPath, error))
         return EXIT_USAGE;
@@ -534,7 +621,7 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
                                 "start gearvane-tray again.";
         return 1;
     }
-    if (T.settings.mapName != "standard" && T.settings.mapName != "nascar")
+    if (!Plate())
         T.gateMap = T.settings.mapName;
     T.sample = Released();
     T.orders.settings = Shift(T.settings, 1);
@@ -544,6 +631,8 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
         return 1;
     }
     AddIcon();
+    if (T.defaults)
+        Mistakes("the default settings are in force this time", mistakes);
     StatusLines(ignored);
     if (!SelfElevated())
         T.foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
@@ -560,8 +649,7 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
                 GetLastError());
     ShowSettings(window, T.settings);
     ShowStartWithWindows(window, StartsWithWindows());
-    ShowLeverName(window, L"");
-    ShowLearning(window, L"", false, false);
+    ShowGateBox();
     T.wanted.name = Wide(T.settings.device);
     T.wanted.known = LoadLeverInstance(T.wanted.name, &T.wanted.instance);
     Rescan();
@@ -653,7 +741,7 @@ void SayTaps(const Report &r)
     if (r.buttons)
         FormatNews(r.news, "vJoy button 1", "vJoy button 2", news, sizeof news);
     else if (r.upCode >= 0 && r.upCode < count && r.downCode >= 0 && r.downCode < count)
-        FormatNews(r.news, keys[r.upCode].name, keys[r.downCode].name, news, sizeof news);
+        FormatNews(r.news, ReadableKey(keys[r.upCode].name), ReadableKey(keys[r.downCode].name), news, sizeof news);
     else
         news[0] = '\0';
     StatusLines(news);
@@ -762,8 +850,7 @@ void OnReports()
         case REPORT_OPENED:
             T.lever = LEVER_OPEN;
             Status("lever: %s", Utf8(T.leverName).c_str());
-            ShowLeverName(T.window, T.leverName);
-            ShowLearning(T.window, L"", false, true);
+            ShowGateBox();
             ShowList();
             break;
         case REPORT_FAILED:
@@ -784,11 +871,11 @@ void OnReports()
             Failure("Windows refused a key; trying again");
             break;
         case REPORT_SAMPLE:
-            if (T.learning) {
-                LearnFrom(r.sample);
-            } else if (T.learnNote) {
-                T.learnNote = false;
-                ShowLearning(T.window, L"", false, true);
+            if (T.learning.on) {
+                Learned(LearnGateFrom(&T.learning, r.sample));
+            } else if (!T.learnNote.empty()) {
+                T.learnNote.clear();
+                ShowGateBox();
             }
             break;
         default:
@@ -843,7 +930,7 @@ void OnIconMessage(LPARAM what)
     if (what == WM_LBUTTONUP || what == WM_LBUTTONDBLCLK || what == NIN_BALLOONUSERCLICK)
         BringForward(T.window);
     else if (what == WM_RBUTTONUP || what == WM_CONTEXTMENU)
-        ShowNotifyMenu(T.window);
+        ShowNotifyMenu(T.window, T.lever == LEVER_OPEN ? GearMenu(T.settings.maxGear, T.gameGear) : nullptr);
 }
 
 void OnShown(bool shown)
@@ -905,7 +992,9 @@ void TypedTiming(int code)
         ShowSettings(T.window, T.settings);
 }
 
-void ChooseKey(bool up, int index)
+namespace {
+
+void SetKey(bool up, int index)
 {
     int count;
     const KeyScan *keys = KeyScans(&count);
@@ -925,6 +1014,75 @@ void ChooseKey(bool up, int index)
     Forget(setting);
     Save({{setting, name}});
     OrderSettings();
+}
+
+void WaitForKey(int box)
+{
+    if (T.keyWanted == box)
+        return;
+    T.keyWanted = box;
+    const std::string &key = box == IDC_UP_KEY ? T.settings.upKey : T.settings.downKey;
+    Status("press the key that shifts %s, or Esc to keep %s", box == IDC_UP_KEY ? "up" : "down",
+           ReadableKey(key.c_str()));
+}
+
+void StopWaitingForKey()
+{
+    T.keyWanted = 0;
+    ShowSettings(T.window, T.settings);
+}
+
+}  // namespace
+
+void ChooseKey(int box, int key, int code)
+{
+    if (key >= 0 && code == CBN_SELCHANGE) {
+        T.keyWanted = 0;
+        SetKey(box == IDC_UP_KEY, key);
+    } else if (key < 0 && code == CBN_CLOSEUP) {
+        WaitForKey(box);
+    } else if (key < 0 && code == CBN_SELCHANGE &&
+               !SendDlgItemMessageW(T.window, box, CB_GETDROPPEDSTATE, 0, 0)) {
+        // Not while the list is open: the key that closes it is no answer.
+        WaitForKey(box);
+    } else if (code == CBN_KILLFOCUS && T.keyWanted) {
+        StopWaitingForKey();
+    }
+}
+
+bool TakeKey(const MSG &msg)
+{
+    bool down = msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN;
+    bool up = msg.message == WM_KEYUP || msg.message == WM_SYSKEYUP;
+    UINT scan = (msg.lParam >> 16) & 0xFF;
+    if (!T.keyWanted) {
+        // The key-up of the key taken: a lone Alt's would open the window's menu.
+        bool taken = up && T.keyTaken && scan == T.keyTaken;
+        if (taken || down)
+            T.keyTaken = 0;
+        return taken;
+    }
+    if (!down)
+        return up || msg.message == WM_CHAR || msg.message == WM_SYSCHAR;
+    WPARAM vk = msg.wParam;
+    // Esc gives up; the arrows and Tab stay the window's, to move on with.
+    if (vk == VK_ESCAPE || vk == VK_UP || vk == VK_DOWN || vk == VK_LEFT || vk == VK_RIGHT || vk == VK_TAB) {
+        StopWaitingForKey();
+        return vk == VK_ESCAPE;
+    }
+    // Num Lock comes with the E0 flag although it sends none.
+    const KeyScan *key = vk == VK_NUMLOCK ? FindKeyScan("KEY_NUMLOCK") : FindKeyByScan(scan, msg.lParam >> 24 & 1);
+    if (!key) {
+        Failure("that key cannot shift: press another, or Esc");
+        return true;
+    }
+    int count;
+    int box = T.keyWanted;
+    T.keyWanted = 0;
+    T.keyTaken = scan;
+    SetKey(box == IDC_UP_KEY, static_cast<int>(key - KeyScans(&count)));
+    ShowSettings(T.window, T.settings);
+    return true;
 }
 
 void ChooseOutput(bool vjoy)
@@ -964,8 +1122,8 @@ void ChoosePlate(int plate)
         char error[200];
         if (T.gateMap.empty() || !ParseGateMap(T.gateMap.c_str(), &s.map, error, sizeof error)) {
             ShowSettings(T.window, s);
-            ShowLearning(T.window, L"There is no gate map yet: Learn gates makes one.", false, T.lever == LEVER_OPEN);
-            T.learnNote = true;
+            T.learnNote = L"There is no gate map yet: Learn gates makes one.";
+            ShowGateBox();
             return;
         }
         s.mapName = T.gateMap;
@@ -978,7 +1136,9 @@ void ChoosePlate(int plate)
     Forget("plate");
     Forget("gate");
     ShowSettings(T.window, s);
+    ShowGateBox();
     OrderSettings();
+    UpdateGears();
 }
 
 void ChooseStartWithWindows(bool on)
@@ -1012,17 +1172,15 @@ void ClickUseLever()
         return;
     StopLearning(L"");
     Status("lever chosen: %s", name.c_str());
-    if (T.lever != LEVER_NONE) {
-        T.lever = LEVER_NONE;
-        ShowLeverName(T.window, L"");
-    }
+    T.lever = LEVER_NONE;
     Drive(c);
     ShowList();
+    UpdateGears();
 }
 
 void ClickLearn()
 {
-    if (T.learning) {
+    if (T.learning.on) {
         StopLearning(L"Learning cancelled: the gates stay as they were.");
         return;
     }
@@ -1031,15 +1189,36 @@ void ClickLearn()
     // No taps while the lever answers questions.
     T.orders.learning = true;
     Order();
-    LearnStart(&T.learn, T.sample);
-    T.learning = true;
-    ShowLearning(T.window, Question(), true, true);
+    StartGateLearning(&T.learning, T.sample);
+    Learned(false);
 }
 
 void ClickSkip()
 {
-    if (!T.learning)
+    if (T.learning.on)
+        Learned(SkipGate(&T.learning));
+}
+
+void ClickDone()
+{
+    if (T.learning.on)
+        Learned(EndGates(&T.learning));
+}
+
+void ClickSetGear()
+{
+    RECT r;
+    GetWindowRect(GetDlgItem(T.window, IDC_SET_GEAR), &r);
+    HMENU menu = GearMenu(T.settings.maxGear, T.gameGear);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, T.window, nullptr);
+    DestroyMenu(menu);
+}
+
+void SetGameGear(int32_t gear)
+{
+    if (gear < GEAR_REVERSE || gear > GEAR_TOP)
         return;
-    LearnSkip(&T.learn);
-    NextQuestion(L"");
+    T.orders.gameGear = gear;
+    T.orders.gameGearSaid++;
+    Order();
 }

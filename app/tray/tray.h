@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "../../config/settings.h"
 #include "settings_file.h"
@@ -28,10 +29,11 @@ enum {
 };
 
 // Sets everything going once the window exists: the log, the icon, the hooks, the config
-// watch, the input thread and the lever. Status lines already due (ignored config lines)
-// come first. Returns 0, or an exit status with *error.
+// watch, the input thread and the lever. Status lines already due come first: the config
+// file's `mistakes`, when the defaults are in force this time, and its ignored lines.
+// Returns 0, or an exit status with *error.
 int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &options, const Settings &settings,
-              const std::string &ignored, std::string *error);
+              const std::vector<std::string> &mistakes, const std::string &ignored, std::string *error);
 
 // Whether the window should show at start.
 bool ShowAtStart();
@@ -66,7 +68,13 @@ void ChooseMaxGear(int maxGear);
 // A hold or gap box changed (EN_CHANGE) or lost the focus (EN_KILLFOCUS), or Enter was
 // pressed (IDOK): typed values apply once the typing stops for a moment, or at once.
 void TypedTiming(int code);
-void ChooseKey(bool up, int index);
+// A key box (IDC_UP_KEY, IDC_DOWN_KEY) changed (CBN_SELCHANGE), closed its list
+// (CBN_CLOSEUP) or lost the focus (CBN_KILLFOCUS); `key` is the code of its item, -1 for
+// "Press a key...", which waits for a key to be pressed in the window.
+void ChooseKey(int box, int key, int code);
+// Takes the key pressed while one is waited for, and its key-up. Returns true when `msg` was
+// taken and must go no further.
+bool TakeKey(const MSG &msg);
 void ChooseOutput(bool vjoy);  // the vJoy shifter, or the keys
 // The telemetry box lost the focus, or Enter was pressed: its port applies, and a port that
 // could not be had is tried again.
@@ -77,5 +85,10 @@ void ChooseController();  // the list's selection changed
 void ClickUseLever();
 void ClickLearn();
 void ClickSkip();
+void ClickDone();
+// The menu of the game's gears, under the button; the user's choice comes to SetGameGear.
+void ClickSetGear();
+// The user says the game is in `gear`: it is shifted from there at the lever's next move.
+void SetGameGear(int32_t gear);
 
 #endif

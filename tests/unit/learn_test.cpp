@@ -90,4 +90,24 @@ TEST(Learn, ReverseIsAskedLastAndAButtonHeldAtTheStartMustBePressedAgain)
     EXPECT_EQ(l.map.entries[0].gear, GEAR_REVERSE);
 }
 
+// The optional reset question: only a new button that no gear has answers it.
+TEST(Learn, ResetIsANewButtonOfNoGear)
+{
+    Learning l;
+    LearnStart(&l, Held("", C));
+    int32_t taken = 0;
+    LearnSample(&l, Held("13", C), &taken);
+    LearnEnd(&l);
+    EXPECT_EQ(LearnReset(&l, Held("13", C), &taken), LEARN_NOTHING);  // still held: not new
+    EXPECT_EQ(LearnReset(&l, Held("", C), &taken), LEARN_NOTHING);
+    EXPECT_EQ(LearnReset(&l, Held("13", C), &taken), LEARN_TAKEN);
+    EXPECT_EQ(taken, 1);
+    EXPECT_EQ(LearnReset(&l, Held("13", HAT_LEFT), &taken), LEARN_NO_BUTTON);
+    EXPECT_EQ(l.map.resetButton, 0);
+    EXPECT_EQ(LearnReset(&l, Held("13,20", HAT_LEFT), &taken), LEARN_ANSWERED);
+    char text[200];
+    FormatGateMap(l.map, text, sizeof text);
+    EXPECT_STREQ(text, "1=13,reset=20");
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
-// gearvane for Linux: button numbering, the hat, and the keys that may be sent.
+// gearvane for Linux: button numbering, the hat, the keys that may be sent, and what the
+// telemetry socket makes of the packets that come.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include "app/linux/lever_search.h"
 #include "app/linux/lever_codes.h"
 #include "app/linux/options.h"
+#include "app/linux/telemetry_socket.h"
 
 namespace {
 
@@ -140,6 +144,57 @@ TEST(Keys, OnlyKeyboardKeysThatTheDesktopDoesNotActOn)
                  {"", -1}};
     for (const auto &c : cases)
         EXPECT_EQ(KeyboardKeyCode(c.name), c.code) << c.name;
+}
+
+TEST(TelemetrySocket, NewestGearEachFormatNamedOnceDropsAtMostOnceAMinute)
+{
+    TelemetrySocket s;
+    std::string error;
+    ASSERT_TRUE(s.Open(0x7f000001, 0, &error)) << error;
+    sockaddr_in to;
+    socklen_t length = sizeof to;
+    ASSERT_EQ(getsockname(s.Socket(), reinterpret_cast<sockaddr *>(&to), &length), 0);
+    int out = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    auto send = [&](size_t size, uint8_t gear = 0) {
+        std::vector<uint8_t> p(size);
+        if (size == 232 || size == 324) {
+            p[0] = 1;  // Forza, the race on
+            p[size - 5] = gear;
+        }
+        ASSERT_EQ(sendto(out, p.data(), size, 0, reinterpret_cast<sockaddr *>(&to), sizeof to), (ssize_t)size);
+    };
+    const int64_t minute = 60000000;
+    TelemetryNews n;
+
+    for (size_t size : {324, 12, 324, 232})
+        send(size, size == 324 ? 3 : 0);
+    send(324, 4);
+    s.Drain(1000, &n);
+    EXPECT_TRUE(n.hasGear);
+    EXPECT_EQ(n.gear, 4);
+    EXPECT_STREQ(n.lines, "telemetry: Forza Horizon 4/5\n"
+                          "telemetry: Forza's Sled format has no gear: choose Dash in the game's Data Out settings\n"
+                          "telemetry: dropped 1 packet of no known format (length 12)\n");
+
+    // Within the minute the drops wait for the timer; a packet too long for the buffer counts whole.
+    for (size_t size : {12, 3000, 232})
+        send(size);
+    s.Drain(1000 + minute - 1, &n);
+    EXPECT_FALSE(n.hasGear);
+    EXPECT_STREQ(n.lines, "");
+    pollfd timer = {s.TimerFd(), POLLIN, 0};
+    EXPECT_EQ(poll(&timer, 1, 1000), 1);
+    s.OnTimer(1000 + minute, &n);
+    EXPECT_STREQ(n.lines, "telemetry: dropped 2 packets of no known format (lengths 12, 3000)\n");
+
+    send(5);
+    s.Drain(1000 + minute + 1, &n);
+    EXPECT_STREQ(n.lines, "");
+    s.Flush(2000 + minute, &n);
+    EXPECT_STREQ(n.lines, "telemetry: dropped 1 packet of no known format (length 5)\n");
+    s.Flush(2000 + minute, &n);
+    EXPECT_STREQ(n.lines, "");
+    close(out);
 }
 
 }  // namespace

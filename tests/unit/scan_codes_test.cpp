@@ -63,7 +63,10 @@ TEST(KeyTable, EachNameAndEachCodeOnce)
     for (int i = 0; i < count; i++) {
         EXPECT_TRUE(names.insert(keys[i].name).second) << keys[i].name;
         EXPECT_TRUE(codes.insert({keys[i].scan, keys[i].extended}).second) << keys[i].name;
+        EXPECT_EQ(FindKeyByScan(keys[i].scan, keys[i].extended), &keys[i]) << keys[i].name;
     }
+    EXPECT_EQ(FindKeyByScan(0x5B, true), nullptr);  // the left Windows key
+    EXPECT_EQ(FindKeyByScan(0x37, true), nullptr);  // Print Screen, not Num *
 }
 
 }  // namespace

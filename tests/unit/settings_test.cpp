@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/command_line.h"
 #include "config/settings.h"
 
 namespace {
@@ -164,6 +165,52 @@ TEST_P(Join, CommandLineWinsAndEveryValueIsChecked)
 
 INSTANTIATE_TEST_SUITE_P(Settings, Join, testing::ValuesIn(JoinCases),
                          [](const testing::TestParamInfo<JoinCase> &info) { return info.param.name; });
+
+// A file with many mistakes names each one, in the order of its lines, and takes the rest.
+TEST(ConfigMistakes, EveryMistakeInLineOrder)
+{
+    const std::string text = "hold-ms = 0x10\n"
+                             "[gearvane]\n"
+                             "max-gear = 5\n"
+                             "up-key = BTN_A\n"
+                             "max-gear = 6\n"
+                             "quiet\n"
+                             "gate = 8=1\n"
+                             "plate = standard\n"
+                             "down-key = KEY_E\n";
+    std::vector<std::string> expected = {
+        "f.conf:1: hold-ms: '0x10' is not a decimal number from 1 to 1000",
+        "f.conf:2: '[gearvane]': the config file has no sections; write key = value lines",
+        "f.conf:4: up-key: 'BTN_A' is not a keyboard key that gearvane can send; use a name such as KEY_PAGEUP or KEY_E",
+        "f.conf:5: max-gear is set on line 3 already",
+        "f.conf:6: 'quiet' is not of the form key = value",
+        "f.conf:7: gate: plate is set too; keep one of plate and gate",
+    };
+    EXPECT_EQ(ConfigMistakes(text, "f.conf", {}, Keys), expected);
+    // The command line's mistakes come first; the first of all is the one JoinSettings gives.
+    expected.insert(expected.begin(), "--gap-ms: '-1' is not a decimal number from 0 to 1000");
+    EXPECT_EQ(ConfigMistakes(text, "f.conf", {Cli("gap-ms", "-1")}, Keys), expected);
+    EXPECT_TRUE(ConfigMistakes("max-gear = 5\nup-key = KEY_E\n", "f.conf", {}, Keys).empty());
+}
+
+// gearvane-tray's --help lists what means something on Windows; the rest is still taken, so
+// that a command line or a config file means the same on every system.
+TEST(CommandLine, WindowsHelpListsOnlyWhatMeansSomethingThere)
+{
+    Program windows = {"gearvane-tray", "", "1", "%APPDATA%", true};
+    CommandLine line;
+    std::string help, error;
+    ASSERT_EQ(ParseCommandLine({"--help"}, windows, {}, &line, &help, &error), 0);
+    for (const char *word : {"/dev/input", "Linux name", "--quiet", "virtual game controller"})
+        EXPECT_EQ(help.find(word), std::string::npos) << word;
+    for (const char *word : {"--device LEVER", "vJoy device", "--telemetry [ADDRESS:]PORT"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    ASSERT_EQ(ParseCommandLine({"--quiet", "--telemetry", "5300"}, windows, {}, &line, &help, &error), -1) << error;
+    EXPECT_EQ(line.settings.size(), 2u);
+    windows.windows = false;
+    ASSERT_EQ(ParseCommandLine({"--help"}, windows, {}, &line, &help, &error), 0);
+    EXPECT_NE(help.find("/dev/input/event5"), std::string::npos);
+}
 
 struct RewriteCase {
     const char *name;

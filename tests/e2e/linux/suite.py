@@ -3,7 +3,7 @@
 kernel shows (devices that come and go, permissions, signals mid-tap, dropped events, the
 virtual keyboard). One boot plays every scenario; one CTest test then checks each.
 
-  suite.py boot --program P --deb D --results DIR --cache DIR [--sdl-client C] [--only NAME...]
+  suite.py boot --program P --deb D --tarball T --results DIR --cache DIR [--sdl-client C] [--only NAME...]
   suite.py check FILE.scn --results DIR     Expected/Actual diffs, and the taps' timing
   suite.py package --results DIR            the .deb, installed on the VM's Debian
   suite.py play FILE.scn...                 in the VM: plays them, one JSON event a line
@@ -15,6 +15,7 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
   lever: absent                 no lever at start; `locked`: the lever's node is locked at start
                                 as another gearvane locks it, until an `unlock` step
   user: UID                     gearvane runs as UID, with /dev/uinput writable for it
+  install: tarball              UID installs the tarball in an empty home, to run from there
   exit: N                       gearvane's exit code
   sdl: on                       udevd runs; SDL2 clients, with udev and without, watch the output
   controller:   STEP [after K down|up] WHAT. WHAT is a lever position (neutral, buttons 1,5,
@@ -23,8 +24,9 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 queue), signal TERM|INT, reload "CONFIG" (written, then SIGHUP), chmod MODE
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS, unlock,
                 stdin [TEXT], stdin end, or run ARGS (another gearvane, with no input,
-                waited for). A step starts once the last one's key and sdl lines have come
-                and 300 ms have passed, or, with `after`, at the last step's K-th key-down|up.
+                waited for), or uninstall (then what is left in the home). A step starts
+                once the last one's key and sdl lines have come and 300 ms have passed, or,
+                with `after`, at the last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
                 keyboard appeared with these keys; `shifter` for its virtual shifter), STEP
                 keyboard gone, STEP stdout TEXT, STEP run TEXT (each line of a `run`, then
@@ -66,9 +68,9 @@ try:
 except ImportError:
     evdev = None
 
-SETTINGS = {"args", "timing compare args", "config", "lever", "user", "exit", "sdl"}
+SETTINGS = {"args", "timing compare args", "config", "lever", "user", "install", "exit", "sdl"}
 ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run",
-           "unlock"}
+           "unlock", "uninstall"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
@@ -290,6 +292,11 @@ class Player:
         uid = scn.number("user")
         self.as_user = dict(user=uid, group=uid, extra_groups=[]) if uid else {}
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.work, "XDG_CONFIG_HOME": f"{self.work}/xdg"}
+        self.program = PROGRAM
+        if scn.settings.get("install") == "tarball":
+            # An empty home, as a new user's: nothing else points into it.
+            self.env = {"PATH": "/usr/bin:/bin", "HOME": f"{self.work}/home"}
+            self.program = f"{self.work}/home/.local/bin/gearvane"
 
     def log(self, kind, text="", t=None):
         if kind in SDL_CLIENTS and re.match(r"\d+ ", text):  # the client's own time
@@ -368,10 +375,12 @@ class Player:
 
     def spawn(self):
         os.makedirs(f"{self.work}/xdg/gearvane")
+        if self.program != PROGRAM:
+            self.install()
         if "config" in self.scn.settings:
             self.write_config(self.scn.string("config").decode())
         stdin = subprocess.PIPE if any(s.kind in ("stdin", "eof") for s in self.scn.steps) else subprocess.DEVNULL
-        self.proc = subprocess.Popen([PROGRAM] + self.args, cwd=self.work, env=self.env, stdin=stdin,
+        self.proc = subprocess.Popen([self.program] + self.args, cwd=self.work, env=self.env, stdin=stdin,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
                                      **self.as_user)
         self.pidfd = os.pidfd_open(self.proc.pid)
@@ -379,6 +388,28 @@ class Player:
             os.set_blocking(f.fileno(), False)
             self.pipes[f.fileno()] = [kind, b"", f]
         self.log("spawn", str(self.proc.pid))
+
+    def install_sh(self, command, keep=None):
+        """Runs a shell command as the scenario's user where the tarball is unpacked; logs as run
+        lines its exit and those of its lines that start with `keep` (all when it fails)."""
+        done = subprocess.run(["sh", "-c", command], cwd=f"{self.work}/unpacked", env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30, **self.as_user)
+        for line in done.stdout.decode(errors="replace").splitlines():
+            if done.returncode or keep and line.startswith(keep):
+                self.log("run", line.replace(self.env["HOME"], "~"))
+        self.log("run", f"exit {done.returncode}")
+
+    def install(self):
+        for d in (self.env["HOME"], f"{self.work}/unpacked"):
+            os.makedirs(d)
+            os.chown(d, self.as_user["user"], self.as_user["group"])
+        self.install_sh("tar xzf /e2e/gearvane.tar.gz && sh ./*/install.sh", "installed ")
+
+    def uninstall(self):
+        self.install_sh("sh ./*/install.sh --uninstall")
+        home = self.env["HOME"]
+        left = sorted(os.path.relpath(os.path.join(d, n), home) for d, dirs, files in os.walk(home) for n in dirs + files)
+        self.log("run", f"left in the home: {' '.join(left) or 'nothing'}")
 
     def write_config(self, text):
         path = f"{self.work}/xdg/gearvane/gearvane.conf"
@@ -421,6 +452,8 @@ class Player:
         elif s.kind == "unlock":
             os.close(self.lock)
             self.lock = None
+        elif s.kind == "uninstall":
+            self.uninstall()
 
     def dropped(self, to):
         """Moves the lever while gearvane is stopped, at the start of a burst of another
@@ -437,7 +470,7 @@ class Player:
     def run(self, args):
         try:
             # An empty pipe: the end of input at once, where /dev/null would give none to epoll.
-            done = subprocess.run([PROGRAM] + args, cwd=self.work, env=self.env, input=b"",
+            done = subprocess.run([self.program] + args, cwd=self.work, env=self.env, input=b"",
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=self.timeout,
                                   **self.as_user)
             output, end = done.stdout, f"exit {done.returncode}"
@@ -624,6 +657,7 @@ def boot_and_play(a, meta):
         if a.sdl_client:
             cpio.add_file("e2e/bin/sdl_client", a.sdl_client, 0o755)
         cpio.add_file("e2e/gearvane.deb", a.deb)
+        cpio.add_file("e2e/gearvane.tar.gz", a.tarball)
         for name in ["suite.py", "package.sh"] + [f"scenarios/{n}" for n in names]:
             cpio.add_file(f"e2e/{name}", os.path.join(HERE, name))
         cpio.add_file("e2e/scenario.py", os.path.join(os.path.dirname(HERE), "scenario.py"))
@@ -820,7 +854,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
     b = sub.add_parser("boot")
-    for option in ("--program", "--deb", "--results", "--cache"):
+    for option in ("--program", "--deb", "--tarball", "--results", "--cache"):
         b.add_argument(option, required=True)
     b.add_argument("--sdl-client", help="the SDL2 client, built on the host")
     b.add_argument("--only", nargs="+", help="these scenarios, and not the package")

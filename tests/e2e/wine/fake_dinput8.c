@@ -12,6 +12,7 @@
  *   STEP choose ROW            the user selects ROW of the game controllers and clicks Use
  *   STEP lock|unlock|suspend|resume   what Windows tells the window then
  *   STEP type hold|gap TEXT    the user types TEXT over the box's value, a key every 30 ms
+ *   STEP click ID              the user clicks the control or menu item ID of the window
  * Each step is logged with the QPC time of its change. A change signals the notification
  * events; unplug and plug post WM_DEVICECHANGE to the program's top-level windows, as Windows
  * does and Wine does not for a device like this. Calls outside the agreed use are logged as
@@ -161,6 +162,9 @@ static void Apply(const char *line)
         Choose(atoi(arg));
     if (strcmp(verb, "type") == 0)
         Type(arg);
+    if (strcmp(verb, "click") == 0)
+        PostMessageW(ProgramWindow(), WM_COMMAND, MAKEWPARAM(atoi(arg), BN_CLICKED),
+                     (LPARAM)GetDlgItem(ProgramWindow(), atoi(arg)));
     if (strcmp(verb, "lock") == 0 || strcmp(verb, "unlock") == 0)
         PostMessageW(ProgramWindow(), WM_WTSSESSION_CHANGE, verb[0] == 'l' ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 1);
     if (strcmp(verb, "suspend") == 0 || strcmp(verb, "resume") == 0)

@@ -24,12 +24,13 @@ gearvane-tray.exe: a step starts once the last one's keys have come and stayed q
 or -up. Actions of the scripted lever (see fake_dinput8.c): unplug [hard], replug [POSITION],
 pad POSITION (a second controller's), scroll down|up (the mouse on the status pane's scroll
 arrow), choose ROW (of the game controllers),
-lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT.
+lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT, click IDC_..
+(a control of tray_resource.h), gear R|N|1..7 (chosen in the menu of the game's gear).
 Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
 join the keys), game (the scripted game of `game` starts), save [xN] ["TEXT"] (the config file
 written as an editor does, emptied first; the text of `config` unless given), remove (the
-config file), taskkill (WM_CLOSE from another program), endsession (Windows ends the session). The program is killed at the end if it
-still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
+config file), taskkill (WM_CLOSE from another program), endsession (Windows ends the session).
+The program is killed at the end if it still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
 or more at least half as long, a key cut by an unplug let go within half a hold, by a start
 before its hold ran out.
 args: ... (after --log status.log), lever: absent|polled|silent|pad ..., config: "TEXT" (the
@@ -68,6 +69,12 @@ RADIOS = {"standard": 1025, "nascar": 1026, "max4": 1031, "max5": 1032, "max6": 
 FIELD = re.compile(r'([\w-]+)=(\S*)')
 VJOY_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{8E31F76F-74C3-47F1-9550-E041EEDC5FBB}_is1"
 BUTTON = 0x100  # vk of a vJoy button's events: 0x100 + its number
+IDS = {name: int(value) for name, value in re.findall(
+    r"#define (IDC?_\w+)\s+(\d+)", open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                 "../../../resources/tray_resource.h")).read())}
+GEAR_MENU = 40010  # ID_MENU_GEAR of view.h
+CONFIG = re.compile(r"C:\\users\\[^\\]+\\AppData\\Roaming\\gearvane\\gearvane\.conf", re.I)
+STAMP = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
 
 
 def position(words):
@@ -247,7 +254,8 @@ class LegacyRun(Run):
 
 class Step:
     """A step of the tray's controller section, and the lines that tell the scripted lever."""
-    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type")
+    LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type", "click",
+             "gear")
     RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession", "game")
 
     def __init__(self, line):
@@ -261,7 +269,11 @@ class Step:
         n = self.number
         buttons, hat = position(self.words if self.kind in ("set", "replug", "pad") else [])
         state = f"{','.join(map(str, buttons)) or '-'} {hat}"
+        # A control by its name in tray_resource.h; a gear of the game's gear menu (R, N, 1..7).
+        click = IDS.get(self.words[0], 0) if self.kind == "click" else \
+            GEAR_MENU + 1 + "RN1234567".index(self.words[0]) - 1 if self.kind == "gear" else 0
         self.commands = {"set": [f"{n} set {state}"], "pad": [f"{n} pad {state}"],
+                         "click": [f"{n} click {click}"], "gear": [f"{n} click {click}"],
                          "replug": ([f"{n} set {state}"] if self.words else []) + [f"{n} plug"]}.get(
             self.kind, [f"{n} {self.kind} {' '.join(self.words)}" if self.kind in self.LEVER else f"{n} mark"])
 
@@ -432,11 +444,17 @@ class TrayRun(Run):
         if "log" in self.scn.blocks:
             lines = open(self.at("status.log"), errors="replace").read().splitlines() \
                 if os.path.exists(self.at("status.log")) else []
-            ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in lines])
+            # Each line starts with its local time, which is checked and then left out.
+            untimed = [CONFIG.sub(r"%APPDATA%\\gearvane\\gearvane.conf", STAMP.sub("", line, count=1))
+                       if STAMP.match(line) else "(no time) " + line for line in lines]
+            ok &= shared.compare("status lines of --log", self.scn.blocks["log"], [shared.squeeze(l) for l in untimed])
         if "saved" in self.scn.blocks:
             lines = open(self.config, errors="replace").read().splitlines() if os.path.exists(self.config) else []
             ok &= shared.compare("config file at the end, without its comments", self.scn.blocks["saved"],
                                  [shared.squeeze(l) for l in lines if not l.startswith("#")])
+            # The new files that saves write and rename are never left behind.
+            ok &= shared.compare("files in the config file's folder", ["gearvane.conf"],
+                                 sorted(os.listdir(os.path.dirname(self.config))))
         if "vjoy" in self.scn.blocks:
             ok &= shared.compare("vJoy's calls", self.scn.blocks["vjoy"], self.vjoy_log.section("vjoy"))
         if "wake-ups" in self.scn.blocks:
