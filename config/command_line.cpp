@@ -31,12 +31,14 @@ const SharedOption SharedOptions[] = {
     {"--quiet", "quiet", nullptr, "Print nothing but errors.", ""},
     {"--output", "output", "OUTPUT",
      "Where the shifts go: keyboard (default), the shift keys; or shifter, a virtual game controller whose "
-     "buttons 1 and 2 shift up and down, which the game binds like a sequential shifter.", ""},
+     "buttons 1 and 2 shift up and down, which the game binds like a sequential shifter.",
+     "Where the shifts go: keyboard (default), the shift keys; or shifter, buttons 1 and 2 of a vJoy device, "
+     "which the game binds like a sequential shifter (the keys while vJoy cannot be had)."},
     {"--telemetry", "telemetry", "[ADDRESS:]PORT",
      "Read the game's gear from its UDP telemetry on this port (Forza Data Out, F1 22-25, Codemasters "
-     "extradata=3, OutGauge), on 127.0.0.1 unless an IPv4 ADDRESS is given; off or nothing: off (default).", ""},
+     "extradata=3, OutGauge), on 127.0.0.1 unless an IPv4 ADDRESS is given; off or nothing: off (default).", nullptr},
     {"--telemetry-wait-ms", "telemetry-wait-ms", "50..2000",
-     "How long a tap waits for the game to report its gear before the step is tapped again (default 500).", ""},
+     "How long a tap waits for the game to report its gear before the step is tapped again (default 500).", nullptr},
 };
 
 struct Added {

@@ -13,7 +13,8 @@
 namespace {
 
 const char *const Keys[] = {"device",   "grab",    "plate",  "gate",      "max-gear",          "up-key", "down-key",
-                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output"};
+                            "hold-ms",  "gap-ms",  "quiet",  "telemetry", "telemetry-wait-ms", "output",
+                            "vjoy-device"};
 
 bool IsBlank(char c)
 {
@@ -266,7 +267,7 @@ bool ReadFlag(const std::string &text, bool *on)
 
 const char SettingKeyList[] =
     "device, grab, plate, gate, max-gear, up-key, down-key, hold-ms, gap-ms, quiet, telemetry, telemetry-wait-ms, "
-    "output";
+    "output, vjoy-device";
 
 namespace {
 
@@ -354,6 +355,8 @@ void Join(const std::vector<SettingValue> &cli, const std::vector<SettingValue> 
         else
             s.output = output == "shifter" ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
     }
+    if ((v = Pick(cli, file, "vjoy-device")))
+        check(Number(*v, 1, 16, &s.vjoyDevice, &e));
     // The file's map is checked even when the command line's replaces it: it is still wrong.
     check(Map(file, false, &s, &e));
     if (Find(cli, "plate") || Find(cli, "gate"))

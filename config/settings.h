@@ -28,6 +28,7 @@ struct Settings {
     std::string upKey = "KEY_PAGEUP", downKey = "KEY_PAGEDOWN";
     int upCode = 0, downCode = 0;  // as the front end's KeyLookup gave them
     Output output = OUTPUT_KEYBOARD;
+    int vjoyDevice = 0;  // gearvane-tray's shifter: vJoy's device 1..16; 0, the first free one
     int holdMs = 40, gapMs = 40;
     bool quiet = false;
     // The game's telemetry: UDP on telemetryAddress:telemetryPort, off when the port is 0.

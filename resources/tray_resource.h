@@ -16,6 +16,10 @@
 #define IDC_GAP             2013
 #define IDC_UP_KEY          2014
 #define IDC_DOWN_KEY        2015
+#define IDC_OUTPUT          2016
+#define IDC_OUTPUT_STATE    2017
+#define IDC_TELEMETRY_PORT  2018
+#define IDC_TELEMETRY_STATE 2019
 #define IDC_PLATE           2021
 #define IDC_GATES           2022
 #define IDC_LEARN_PROMPT    2023

@@ -41,8 +41,17 @@ void OnCommand(HWND window, int id, int code)
         if (code == EN_CHANGE || code == EN_KILLFOCUS)
             TypedTiming(code);
         break;
-    case IDOK:  // Enter, in the hold or gap box as anywhere
+    case IDOK:  // Enter, in the hold, gap or telemetry box as anywhere
         TypedTiming(EN_KILLFOCUS);
+        TypedTelemetry();
+        break;
+    case IDC_TELEMETRY_PORT:
+        if (code == EN_KILLFOCUS)
+            TypedTelemetry();
+        break;
+    case IDC_OUTPUT:
+        if (code == CBN_SELCHANGE)
+            ChooseOutput(Selected(window, id) == 1);
         break;
     case IDC_UP_KEY:
     case IDC_DOWN_KEY:

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "../../config/scan_codes.h"
+
 namespace {
 
 // Carried by gearvane's key events, so that its own window can tell them apart.
@@ -27,28 +29,31 @@ bool SendKey(const KeyScan &key, bool down)
     return sent;
 }
 
-}  // namespace
-
-TapSent SendTaps(KeyOutput *out, const TapActions &asked, int64_t now)
+// The key of an index, the first one for an index out of the table.
+const KeyScan &Key(int index)
 {
-    TapSent sent = {false, false, now, now + RETRY_US};
-    if (asked.release && out->pressed) {
-        sent.released = SendKey(*out->pressed, false);
-        if (!sent.released)
-            out->unreleased = out->pressed;
-    }
-    if (asked.press) {
-        out->pressed = asked.press > 0 ? out->up : out->down;
-        sent.pressed = SendKey(*out->pressed, true);
-    }
-    return sent;
+    int count;
+    const KeyScan *keys = KeyScans(&count);
+    return keys[index >= 0 && index < count ? index : 0];
 }
 
-bool SendHeldBack(KeyOutput *out)
+}  // namespace
+
+void KeyOutput::SetKeys(int upCode, int downCode)
 {
-    if (out->unreleased && SendKey(*out->unreleased, false))
-        out->unreleased = nullptr;
-    return !out->unreleased;
+    up = upCode;
+    down = downCode;
+}
+
+int KeyOutput::Press(int32_t direction)
+{
+    int index = direction > 0 ? up : down;
+    return SendKey(Key(index), true) ? index + 1 : 0;
+}
+
+bool KeyOutput::Release(int key)
+{
+    return SendKey(Key(key - 1), false);
 }
 
 bool OwnKeyMessage(const MSG &msg)

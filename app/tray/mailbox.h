@@ -10,13 +10,22 @@
 #include "../../core/gate.h"
 #include "../../core/tapper.h"
 #include "handles.h"
+#include "telemetry_socket.h"
+#include "vjoy.h"
 
 // What shifting needs of the settings.
 struct ShiftSettings {
     GateMap map;
     int maxGear;
-    int holdMs, gapMs;
+    TapTiming timing;      // in microseconds
     int upCode, downCode;  // indexes into KeyScans()
+    bool vjoy;             // the vJoy shifter if it can be had, else the keys
+    int vjoyDevice;        // 1..16, or 0: the first free one
+    // The game's telemetry: UDP on telemetryIp:telemetryPort (host byte order), off when the
+    // port is 0. Each new `listen` is a new try, even of the same port.
+    uint32_t telemetryIp;
+    int telemetryPort;
+    unsigned listen;
 };
 
 struct Orders {
@@ -42,6 +51,10 @@ enum ReportKind {
     REPORT_GEARS,     // the taps went on: the game's gear or the busyness changed, or news
     REPORT_REFUSED,   // Windows refused a key; it is tried again
     REPORT_STOPPED,   // waiting failed: the input thread ended; `error` says why
+    REPORT_OUTPUT,    // the output was set up: `vjoy` says whether the vJoy shifter is in use, or why not
+    REPORT_LISTENING, // telemetry is on `telemetryIp`:`telemetryPort` now, or off when the port is 0
+    REPORT_DEAF,      // that port cannot be had: `error` is Winsock's
+    REPORT_TELEMETRY, // `telemetry` has news for the status lines
 };
 
 struct Report {
@@ -50,10 +63,17 @@ struct Report {
     Sample sample;        // the lever as last read
     int32_t leverGear;    // decoded from it, before the cap; GEAR_NONE without a lever
     int32_t gameGear;     // where the game lands once the tap under way has ended
+    bool reporting;       // gameGear is the game's own fresh report
     bool busy;            // a key is down or taps are to come
     TapNews news;
     int upCode, downCode;  // the keys the news went out with
+    bool buttons;          // the news went out on the vJoy shifter's buttons instead
     unsigned long error;
+    VJoyNews vjoy;
+    TelemetryFormat format;  // of the last packet that reported the gear
+    TelemetryNews telemetry;
+    uint32_t telemetryIp;
+    int telemetryPort;
 };
 
 enum { REPORTS = 64 };

@@ -19,6 +19,7 @@
 #include "text.h"
 #include "tray.h"
 #include "view.h"
+#include "vjoy.h"
 
 namespace {
 
@@ -114,16 +115,19 @@ bool FirstToRun(Handle *mutex)
 
 LPTOP_LEVEL_EXCEPTION_FILTER RuntimeFilter;
 
-// A crash must not leave the game with a key held down; then the runtime's filter, if any.
+// A crash must not leave the game with a key or a button held down; then the runtime's
+// filter, if any.
 LONG WINAPI Crashed(EXCEPTION_POINTERS *exception)
 {
     ReleaseHeldKey();
+    ReleaseVJoy();
     return RuntimeFilter ? RuntimeFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 void Terminated()
 {
     ReleaseHeldKey();
+    ReleaseVJoy();
     abort();
 }
 

@@ -23,6 +23,10 @@ const std::vector<OwnOption> TrayOptionList = {
     {"--minimized", nullptr, "Start in the notification area, without showing the window."},
     {"--quit", nullptr, "Make the gearvane-tray that runs let go of any key and end."},
     {"--log", "FILE", "Append the status lines to FILE as well."},
+    {"--vjoy-device", "1..16",
+     "With --output shifter, the vJoy device whose buttons 1 and 2 shift (default: the first free one with two "
+     "buttons or more).",
+     "vjoy-device"},
 };
 
 const wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";

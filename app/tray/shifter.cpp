@@ -3,11 +3,14 @@
 
 #include <string.h>
 
+#include <memory>
 #include <string>
 
 #include "keys.h"
 #include "lever.h"
 #include "tap_timer.h"
+#include "telemetry_socket.h"
+#include "vjoy.h"
 
 namespace {
 
@@ -28,10 +31,15 @@ struct Shifter {
     int32_t leverGear = GEAR_NONE;
     Tapper tapper = {};
     KeyOutput keys;
+    std::unique_ptr<VJoyShifter> vjoy;
+    ShiftOutput *out = &keys;
+    int outputSet = -2;  // the output last set up: -1 the keys, else the vJoy device asked for (0: any)
+    TelemetrySocket telemetry;
+    unsigned listened = 0;  // the settings' `listen` last tried
     bool refusing = false;  // a refusal has been reported and not yet got over
     bool said = false;      // the user said the game's gear: the engine waits for the lever to move
     int32_t shownGame = GEAR_NONE;
-    bool shownBusy = false;
+    bool shownBusy = false, shownReporting = false;
 };
 
 bool Driving(const Shifter *s)
@@ -39,7 +47,8 @@ bool Driving(const Shifter *s)
     return s->open && !s->orders.learning && !s->orders.paused;
 }
 
-void Tell(Shifter *s, ReportKind kind, const TapNews &news = {}, unsigned long error = 0)
+// A report of `kind` with the thread's state as it is now.
+Report Snapshot(Shifter *s, ReportKind kind, const TapNews &news = {})
 {
     Report r = {};
     r.kind = kind;
@@ -47,43 +56,90 @@ void Tell(Shifter *s, ReportKind kind, const TapNews &news = {}, unsigned long e
     r.sample = s->sample;
     r.leverGear = s->open ? s->leverGear : GEAR_NONE;
     r.gameGear = s->shownGame = TapperLanding(&s->tapper);
+    r.reporting = s->shownReporting = TapperReporting(&s->tapper);
     r.busy = s->shownBusy = TapperBusy(&s->tapper);
     r.news = news;
     r.upCode = s->orders.settings.upCode;
     r.downCode = s->orders.settings.downCode;
+    r.buttons = s->out != &s->keys;
+    r.format = s->telemetry.Format();
+    return r;
+}
+
+void Tell(Shifter *s, ReportKind kind, const TapNews &news = {}, unsigned long error = 0)
+{
+    Report r = Snapshot(s, kind, news);
     r.error = error;
     PostReport(s->box, r);
 }
 
-void SetKeys(Shifter *s)
+// The output the orders ask for, once no key of the one in use is down: the vJoy shifter if
+// it can be had, else the keys. Each new choice is tried once, and reported.
+void SetOutput(Shifter *s)
 {
-    int count;
-    const KeyScan *keys = KeyScans(&count);
     const ShiftSettings &set = s->orders.settings;
-    s->keys.up = &keys[set.upCode >= 0 && set.upCode < count ? set.upCode : 0];
-    s->keys.down = &keys[set.downCode >= 0 && set.downCode < count ? set.downCode : 0];
+    int wanted = set.vjoy ? set.vjoyDevice : -1;
+    if (wanted == s->outputSet || s->out->Holding())
+        return;
+    s->outputSet = wanted;
+    s->out = &s->keys;
+    s->vjoy.reset();
+    Report r = Snapshot(s, REPORT_OUTPUT);
+    r.vjoy = {VJOY_OFF, 0, 0, 0};
+    if (set.vjoy && (s->vjoy = VJoyShifter::Open(set.vjoyDevice, &r.vjoy)))
+        s->out = s->vjoy.get();
+    r.buttons = s->out != &s->keys;
+    PostReport(s->box, r);
 }
 
-TapTiming Timing(const ShiftSettings &set)
+// The vJoy device stopped taking its buttons: the keys take over, and a button that is down
+// there is none of gearvane's business any more.
+void DropVJoy(Shifter *s, const VJoyNews &news)
 {
-    return {set.holdMs * 1000LL, set.gapMs * 1000LL};
+    s->vjoy.reset();
+    s->out = &s->keys;
+    Report r = Snapshot(s, REPORT_OUTPUT);
+    r.vjoy = news;
+    PostReport(s->box, r);
+}
+
+// Listens where the orders say, if that is new.
+void Listen(Shifter *s)
+{
+    const ShiftSettings &set = s->orders.settings;
+    if (set.listen == s->listened)
+        return;
+    s->listened = set.listen;
+    s->telemetry.Close();
+    int error = set.telemetryPort ? s->telemetry.Open(set.telemetryIp, set.telemetryPort) : 0;
+    Report r = Snapshot(s, error ? REPORT_DEAF : REPORT_LISTENING);
+    r.error = static_cast<unsigned long>(error);
+    r.telemetryIp = set.telemetryIp;
+    r.telemetryPort = set.telemetryPort;
+    PostReport(s->box, r);
 }
 
 // Sends what the engine asks for and sets the timer for what comes next. A key that Windows
 // refused is tried again a moment later: a refused key-down does not count as a tap, and a
-// refused key-up is sent again until it goes out, so that no key stays down. Returns the
-// news for the status lines.
+// refused key-up is sent again until it goes out, so that no key stays down. A vJoy device
+// that is gone hands over to the keys, which send the key-down it refused. Returns the news
+// for the status lines.
 TapNews Perform(Shifter *s, TapActions a)
 {
     int64_t now = Now();
-    TapSent sent = SendTaps(&s->keys, a, now);
+    bool keys = s->out == &s->keys;
+    TapSent sent = s->out->Send(a, now);
     TapperDone(&s->tapper, a, sent);
+    VJoyNews lost;
+    if (s->vjoy && s->vjoy->Lost(&lost))
+        DropVJoy(s, lost);
     bool refused = a.press && !sent.pressed;
-    if (refused && !s->refusing)
+    if (refused && !s->refusing && keys)
         Tell(s, REPORT_REFUSED);
-    s->refusing = refused || s->keys.unreleased;
+    s->refusing = refused || s->out->Unreleased();
+    SetOutput(s);
     int64_t due = TapperDue(&s->tapper);
-    if (s->keys.unreleased && (due < 0 || due > now + RETRY_US))
+    if (s->out->Unreleased() && (due < 0 || due > now + RETRY_US))
         due = now + RETRY_US;
     ArmTapTimer(&s->timer, due, now);
     a.news.ended = false;  // as on Linux: only --simulate says where a change ended
@@ -94,7 +150,8 @@ TapNews Perform(Shifter *s, TapActions a)
 void TellGears(Shifter *s, const TapNews &n)
 {
     bool news = n.reset || n.set || n.change || n.ended || n.stopped || n.shifted || n.lost || n.heard;
-    if (news || TapperLanding(&s->tapper) != s->shownGame || TapperBusy(&s->tapper) != s->shownBusy)
+    if (news || TapperLanding(&s->tapper) != s->shownGame || TapperBusy(&s->tapper) != s->shownBusy ||
+        TapperReporting(&s->tapper) != s->shownReporting)
         Tell(s, REPORT_GEARS, n);
 }
 
@@ -192,8 +249,10 @@ void Obey(Shifter *s)
     s->orders = TakeOrders(s->box);
     bool newSettings = s->orders.settingsVersion != was.settingsVersion;
     if (newSettings) {
-        SetKeys(s);
-        TapperSetTiming(&s->tapper, Timing(s->orders.settings));
+        s->keys.SetKeys(s->orders.settings.upCode, s->orders.settings.downCode);
+        TapperSetTiming(&s->tapper, s->orders.settings.timing);
+        SetOutput(s);
+        Listen(s);
     }
     if (wasDriving && !Driving(s))
         Stop(s);
@@ -222,8 +281,28 @@ void Obey(Shifter *s)
 
 void OnTapTimer(Shifter *s)
 {
-    SendHeldBack(&s->keys);
+    s->out->SendHeldBack();
     TellGears(s, Perform(s, TapperTimer(&s->tapper, Now())));
+}
+
+// Packets came, or drops are due in a status line: the newest gear goes to the engine with
+// the time it was read.
+void OnTelemetry(Shifter *s, bool timer)
+{
+    TelemetryNews news;
+    int64_t now = Now();
+    if (timer)
+        s->telemetry.OnTimer(now, &news);
+    else
+        s->telemetry.Drain(now, &news);
+    TapNews taps = news.hasGear ? Perform(s, TapperReading(&s->tapper, now, news.gear)) : TapNews{};
+    if (!news.formats && !news.foreign && !news.drops.count) {
+        TellGears(s, taps);
+        return;
+    }
+    Report r = Snapshot(s, REPORT_TELEMETRY, taps);
+    r.telemetry = news;
+    PostReport(s->box, r);
 }
 
 // DirectInput signalled the lever. One that says it must be polled is read as it is, without
@@ -258,9 +337,11 @@ void OnPollTimer(Shifter *s)
 void LetGo(Shifter *s)
 {
     Stop(s);
-    SendHeldBack(&s->keys);
+    s->out->SendHeldBack();
     ArmTapTimer(&s->timer, -1, 0);
     Close(s);
+    s->out = &s->keys;
+    s->vjoy.reset();  // relinquishes the device
 }
 
 DWORD WINAPI Run(void *parameter)
@@ -268,15 +349,17 @@ DWORD WINAPI Run(void *parameter)
     Shifter *s = static_cast<Shifter *>(parameter);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     s->orders = TakeOrders(s->box);
-    SetKeys(s);
-    TapperStart(&s->tapper, Timing(s->orders.settings));
+    s->keys.SetKeys(s->orders.settings.upCode, s->orders.settings.downCode);
+    TapperStart(&s->tapper, s->orders.settings.timing);
     s->sample = Released();
     s->generation = s->orders.generation;
+    SetOutput(s);
+    Listen(s);
     Open(s);
     for (;;) {
         enum { NONE = MAXDWORD };
-        HANDLE handles[5];
-        DWORD count = 0, lever = NONE, poll = NONE;
+        HANDLE handles[7];
+        DWORD count = 0, lever = NONE, poll = NONE, telemetry = NONE;
         handles[count++] = s->quit;
         handles[count++] = s->timer.timer.h;
         if (s->open) {
@@ -289,6 +372,12 @@ DWORD WINAPI Run(void *parameter)
         }
         DWORD orders = count;
         handles[count++] = s->box->ordered.h;
+        // After the lever and the orders: a flood of packets never keeps them waiting.
+        if (s->telemetry.IsOpen()) {
+            telemetry = count;
+            handles[count++] = s->telemetry.Event();
+            handles[count++] = s->telemetry.Timer();
+        }
         DWORD woke = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
         if (woke == WAIT_FAILED) {
             DWORD error = GetLastError();
@@ -309,6 +398,8 @@ DWORD WINAPI Run(void *parameter)
             OnPollTimer(s);
         else if (which == orders)
             Obey(s);
+        else if (telemetry != NONE && which >= telemetry)
+            OnTelemetry(s, which > telemetry);
     }
     delete s;
     return 0;

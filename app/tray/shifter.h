@@ -1,8 +1,8 @@
-// The input thread: it waits for the lever, the tap timer, the window's orders and the quit
-// event in one WaitForMultipleObjects, runs the engine and sends the keys itself, so that no
-// loop of the window's (a menu, a scroll bar, a message box) ever holds a key down. It never
-// touches a window, a file or the device list: it drives the lever the window orders and
-// reports what happens through the mailbox.
+// The input thread: it waits for the lever, the tap timer, the game's telemetry, the window's
+// orders and the quit event in one WaitForMultipleObjects, runs the engine and sends the keys
+// (or the vJoy shifter's buttons) itself, so that no loop of the window's (a menu, a scroll
+// bar, a message box) ever holds a key down. It never touches a window, a file or the device
+// list: it drives the lever the window orders and reports what happens through the mailbox.
 #ifndef GEARVANE_TRAY_SHIFTER_H
 #define GEARVANE_TRAY_SHIFTER_H
 

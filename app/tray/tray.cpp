@@ -4,6 +4,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 #include <dbt.h>
 #include <wtsapi32.h>
 
@@ -73,6 +74,14 @@ struct Tray {
     Sample sample = {};
     int32_t leverGear = GEAR_NONE, gameGear = GEAR_NONE;
     bool busy = false;
+    bool reporting = false;  // gameGear is the game's own report
+
+    // The output and the telemetry, as the input thread reports them.
+    VJoyNews vjoy = {};
+    bool listening = false;  // on listenAt
+    std::string listenAt;    // "127.0.0.1:5300"
+    unsigned long deaf = 0;  // the error of the port that could not be had
+    TelemetryFormat format = TELEMETRY_UNKNOWN;
 
     GateLearning learning;
     std::wstring learnNote;  // the outcome of learning, shown until the lever moves
@@ -127,16 +136,81 @@ void Order()
     PostOrders(&T.box, T.orders);
 }
 
-ShiftSettings Shift(const Settings &s)
+ShiftSettings Shift(const Settings &s, unsigned listen)
 {
-    return {s.map, s.maxGear, s.holdMs, s.gapMs, s.upCode, s.downCode};
+    ShiftSettings set = {};
+    set.map = s.map;
+    set.maxGear = s.maxGear;
+    set.timing = TimingOf(s, 1000);
+    set.upCode = s.upCode;
+    set.downCode = s.downCode;
+    set.vjoy = s.output == OUTPUT_SHIFTER;
+    set.vjoyDevice = s.vjoyDevice;
+    set.telemetryIp = s.telemetryIp;
+    set.telemetryPort = s.telemetryPort;
+    set.listen = listen;
+    return set;
 }
 
-void OrderSettings()
+// The settings to the input thread. Telemetry is listened for again where it moved, or with
+// `listenAgain` where it is.
+void OrderSettings(bool listenAgain = false)
 {
-    T.orders.settings = Shift(T.settings);
+    const ShiftSettings was = T.orders.settings;
+    bool moved = was.telemetryIp != T.settings.telemetryIp || was.telemetryPort != T.settings.telemetryPort;
+    T.orders.settings = Shift(T.settings, was.listen + (moved || listenAgain));
     T.orders.settingsVersion++;
     Order();
+}
+
+std::string Address(uint32_t ip)
+{
+    return std::to_string(ip >> 24) + "." + std::to_string(ip >> 16 & 255) + "." + std::to_string(ip >> 8 & 255) +
+           "." + std::to_string(ip & 255);
+}
+
+// The telemetry's state for the window: off, waiting for packets on 5300, Forza Horizon 4/5.
+std::wstring TelemetryState()
+{
+    std::string at = T.listenAt.compare(0, 10, "127.0.0.1:") == 0 ? T.listenAt.substr(10) : T.listenAt;
+    if (T.deaf)
+        return Wide("off: " + at + (T.deaf == 10048 ? " is taken" : " cannot be had"));  // WSAEADDRINUSE
+    if (!T.listening)
+        return L"off";
+    if (T.format == TELEMETRY_UNKNOWN)
+        return Wide("waiting for packets on " + at);
+    return Wide(std::string(TelemetryFormatName(T.format)) + (T.reporting ? "" : ", lost"));
+}
+
+// What stops the vJoy shifter, for the window and the status lines.
+std::string VJoyText(const VJoyNews &v)
+{
+    std::string device = "vJoy device " + std::to_string(v.device);
+    switch (v.state) {
+    case VJOY_OFF:
+        return "";
+    case VJOY_IN_USE:
+        return device + ", buttons 1 (up) and 2 (down)";
+    case VJOY_MISSING:
+        return "vJoy is not installed";
+    case VJOY_UNUSABLE:
+        return "vJoy's vJoyInterface.dll cannot be used (error " + std::to_string(v.error) + "): install vJoy again";
+    case VJOY_DISABLED:
+        return "vJoy is disabled: enable it in Configure vJoy";
+    case VJOY_TAKEN:
+        return (v.device ? device + " is" : "every vJoy device with two buttons is") + " taken by another program";
+    case VJOY_NO_DEVICE:
+        return v.device ? device + " does not exist: add it in Configure vJoy"
+                        : "vJoy has no device with two buttons: add one in Configure vJoy";
+    case VJOY_FEW_BUTTONS:
+        return device + " has " + std::to_string(v.buttons) + " button" + (v.buttons == 1 ? "" : "s") +
+               ": give it two or more in Configure vJoy";
+    case VJOY_REFUSED:
+        return "vJoy would not hand over " + device;
+    case VJOY_LOST:
+        return device + " stopped taking its buttons";
+    }
+    return "";
 }
 
 bool PlateChosen()
@@ -175,6 +249,12 @@ std::wstring NextStep()
     return L"Ready: click into the game and shift. Hide keeps gearvane running in the notification area.";
 }
 
+// The game's gear under the lever's: the game's own report, or where the taps took it.
+std::wstring GameGearText()
+{
+    return (T.reporting ? L"The game reports " : L"The game is taken to be in ") + GearText(T.gameGear);
+}
+
 void UpdateGears()
 {
     bool open = T.lever == LEVER_OPEN;
@@ -183,10 +263,11 @@ void UpdateGears()
         ShowLever(T.window, T.learning.reset ? L"Learning: press the button for" : L"Learning: move the lever into",
                   LearningAsks(T.learning), L"", false);
     else if (open)
-        ShowLever(T.window, name, Wide(GearName(T.leverGear)), L"The game: " + GearText(T.gameGear), true);
+        ShowLever(T.window, name, Wide(GearName(T.leverGear)), GameGearText(), true);
     else
         ShowLever(T.window, name, L"", L"", false);
     ShowNextStep(T.window, NextStep());
+    ShowTelemetryState(T.window, TelemetryState());
     // The tooltip goes through Explorer, which may be slow to answer: not while taps are
     // under way (the input thread would not wait, but the window would lag).
     std::wstring tip = L"gearvane: " + (open ? GearText(T.gameGear) : L"waiting for a lever");
@@ -409,7 +490,9 @@ bool SameMap(const GateMap &a, const GateMap &b)
 bool SameSettings(const Settings &a, const Settings &b)
 {
     return SameMap(a.map, b.map) && a.maxGear == b.maxGear && a.holdMs == b.holdMs && a.gapMs == b.gapMs &&
-           a.upKey == b.upKey && a.downKey == b.downKey && a.quiet == b.quiet && a.device == b.device;
+           a.upKey == b.upKey && a.downKey == b.downKey && a.quiet == b.quiet && a.device == b.device &&
+           a.output == b.output && a.vjoyDevice == b.vjoyDevice && a.telemetryIp == b.telemetryIp &&
+           a.telemetryPort == b.telemetryPort && a.telemetryWaitMs == b.telemetryWaitMs;
 }
 
 // The config file's mistakes, each on a line of its own.
@@ -541,7 +624,7 @@ int StartTray(HINSTANCE instance, HWND window, HICON icon, const TrayOptions &op
     if (!Plate())
         T.gateMap = T.settings.mapName;
     T.sample = Released();
-    T.orders.settings = Shift(T.settings);
+    T.orders.settings = Shift(T.settings, 1);
     if (!OpenMailbox(&T.box, window, WM_APP_REPORTS, T.orders) ||
         !StartShifter(instance, &T.box, &T.shifter, &reason)) {
         *error = Utf8(reason.empty() ? L"gearvane-tray cannot make an event" : reason) + ".";
@@ -641,6 +724,102 @@ void OnTrayHandle(int index)
     ShowList();
 }
 
+namespace {
+
+void Notify(const wchar_t *title, const std::string &text)
+{
+    if (T.iconShown)
+        ShowNotifyBalloon(T.window, title, Wide(text).c_str());
+}
+
+// The status lines of the taps' news, with the names of what they went out on.
+void SayTaps(const Report &r)
+{
+    int count;
+    const KeyScan *keys = KeyScans(&count);
+    char news[256];
+    if (r.buttons)
+        FormatNews(r.news, "vJoy button 1", "vJoy button 2", news, sizeof news);
+    else if (r.upCode >= 0 && r.upCode < count && r.downCode >= 0 && r.downCode < count)
+        FormatNews(r.news, ReadableKey(keys[r.upCode].name), ReadableKey(keys[r.downCode].name), news, sizeof news);
+    else
+        news[0] = '\0';
+    StatusLines(news);
+}
+
+void OnOutput(const VJoyNews &v)
+{
+    VJoyState was = T.vjoy.state;
+    T.vjoy = v;
+    bool failed = v.state != VJOY_IN_USE && v.state != VJOY_OFF;
+    ShowOutputState(T.window, Wide(VJoyText(v) + (failed ? " (keys are sent)" : "")));
+    if (v.state == VJOY_IN_USE) {
+        Status("output: %s", VJoyText(v).c_str());
+    } else if (!failed) {
+        if (was != VJOY_OFF)
+            Status("output: keyboard keys");
+    } else {
+        Failure("output: %s: sending keys instead", VJoyText(v).c_str());
+        Notify(L"gearvane sends keys instead of vJoy buttons", VJoyText(v) + ".");
+    }
+}
+
+void OnTelemetryNews(const Report &r)
+{
+    if (r.kind == REPORT_LISTENING || r.kind == REPORT_DEAF) {
+        bool was = T.listening;
+        T.listenAt = Address(r.telemetryIp) + ":" + std::to_string(r.telemetryPort);
+        T.listening = r.kind == REPORT_LISTENING && r.telemetryPort;
+        T.deaf = r.kind == REPORT_DEAF ? r.error : 0;
+        if (T.listening)
+            Status("telemetry: waiting for packets on %s", T.listenAt.c_str());
+        else if (T.deaf) {
+            std::string why = ListenError(static_cast<int>(r.error), T.listenAt);
+            Failure("cannot listen for telemetry on UDP %s: %s; until then, taps are counted", T.listenAt.c_str(),
+                    why.c_str());
+            Notify(L"gearvane cannot read the game's gear", "UDP " + T.listenAt + ": " + why + ".");
+        } else if (was)
+            Status("telemetry: off");
+        return;
+    }
+    const TelemetryNews &n = r.telemetry;
+    for (int f = 0; f < 32; f++)
+        if (n.formats >> f & 1) {
+            if (f == TELEMETRY_FORZA_SLED)
+                Status("telemetry: Forza's Sled format has no gear: choose Dash in the game's Data Out settings");
+            else
+                Status("telemetry: %s", TelemetryFormatName(static_cast<TelemetryFormat>(f)));
+        }
+    if (n.foreign)
+        Status("telemetry: packets from %s dropped: only this computer's are read on %s", Address(n.foreign).c_str(),
+               T.listenAt.c_str());
+    char drops[256];
+    if (FormatDrops(n.drops, drops, sizeof drops)) {
+        drops[strcspn(drops, "\n")] = '\0';
+        Status("telemetry: %s", drops);
+    }
+}
+
+// The reports that are about no lever: the output and the telemetry. False for the others.
+bool OnThreadNews(const Report &r)
+{
+    if (r.kind != REPORT_OUTPUT && r.kind != REPORT_LISTENING && r.kind != REPORT_DEAF && r.kind != REPORT_TELEMETRY)
+        return false;
+    T.gameGear = r.gameGear;
+    T.reporting = r.reporting;
+    T.busy = r.busy;
+    T.format = r.format;
+    if (r.kind == REPORT_OUTPUT)
+        OnOutput(r.vjoy);
+    else
+        OnTelemetryNews(r);
+    SayTaps(r);
+    UpdateGears();
+    return true;
+}
+
+}  // namespace
+
 void OnReports()
 {
     Report r;
@@ -656,13 +835,17 @@ void OnReports()
             QuitTray(1);
             return;
         }
+        if (OnThreadNews(r))
+            continue;
         // Reports of a lever given up since are old news.
         if (r.generation != T.orders.generation || !r.generation)
             continue;
         T.sample = r.sample;
         T.leverGear = r.leverGear;
         T.gameGear = r.gameGear;
+        T.reporting = r.reporting;
         T.busy = r.busy;
+        T.format = r.format;
         switch (r.kind) {
         case REPORT_OPENED:
             T.lever = LEVER_OPEN;
@@ -695,17 +878,10 @@ void OnReports()
                 ShowGateBox();
             }
             break;
-        case REPORT_GEARS:
-        case REPORT_STOPPED:
+        default:
             break;
         }
-        int count;
-        const KeyScan *keys = KeyScans(&count);
-        char news[256];
-        if (r.upCode >= 0 && r.upCode < count && r.downCode >= 0 && r.downCode < count &&
-            FormatNews(r.news, ReadableKey(keys[r.upCode].name), ReadableKey(keys[r.downCode].name), news,
-                       sizeof news))
-            StatusLines(news);
+        SayTaps(r);
         UpdateGears();
     }
 }
@@ -907,6 +1083,36 @@ bool TakeKey(const MSG &msg)
     SetKey(box == IDC_UP_KEY, static_cast<int>(key - KeyScans(&count)));
     ShowSettings(T.window, T.settings);
     return true;
+}
+
+void ChooseOutput(bool vjoy)
+{
+    T.settings.output = vjoy ? OUTPUT_SHIFTER : OUTPUT_KEYBOARD;
+    Forget("output");
+    Save({{"output", vjoy ? "shifter" : "keyboard"}});
+    OrderSettings();
+}
+
+void TypedTelemetry()
+{
+    wchar_t typed[64];
+    GetDlgItemTextW(T.window, IDC_TELEMETRY_PORT, typed, 64);
+    Settings s = T.settings;
+    std::string error;
+    if (!JoinSettings({{"telemetry", Utf8(typed), "telemetry"}}, {}, TrayKeyCode, &s, &error)) {
+        Failure("%s", error.c_str());
+        ShowSettings(T.window, T.settings);
+        return;
+    }
+    bool moved = s.telemetryIp != T.settings.telemetryIp || s.telemetryPort != T.settings.telemetryPort;
+    // The same port again, after it could not be had, is another try.
+    if (!moved && !T.deaf)
+        return;
+    T.settings = s;
+    Forget("telemetry");
+    Save({{"telemetry", TelemetryField(s).empty() ? "off" : Utf8(TelemetryField(s))}});
+    OrderSettings(true);
+    ShowSettings(T.window, T.settings);
 }
 
 void ChoosePlate(int plate)

@@ -75,6 +75,10 @@ void ChooseKey(int box, int key, int code);
 // Takes the key pressed while one is waited for, and its key-up. Returns true when `msg` was
 // taken and must go no further.
 bool TakeKey(const MSG &msg);
+void ChooseOutput(bool vjoy);  // the vJoy shifter, or the keys
+// The telemetry box lost the focus, or Enter was pressed: its port applies, and a port that
+// could not be had is tried again.
+void TypedTelemetry();
 void ChoosePlate(int plate);  // 0 standard, 1 nascar, 2 the gate map
 void ChooseStartWithWindows(bool on);
 void ChooseController();  // the list's selection changed

@@ -59,6 +59,8 @@ void FillChoices(HWND window)
 {
     for (int gear = 4; gear <= 7; gear++)
         SendDlgItemMessageW(window, IDC_MAX_GEAR, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(GearText(gear).c_str()));
+    for (const wchar_t *output : {L"Keyboard keys", L"vJoy shifter"})
+        SendDlgItemMessageW(window, IDC_OUTPUT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(output));
     for (const wchar_t *plate : Plates)
         SendDlgItemMessageW(window, IDC_PLATE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plate));
     // The keys in the order of the names' table (the shift keys first), by their names on
@@ -75,6 +77,7 @@ void FillChoices(HWND window)
     }
     SendDlgItemMessageW(window, IDC_HOLD, EM_SETLIMITTEXT, 4, 0);
     SendDlgItemMessageW(window, IDC_GAP, EM_SETLIMITTEXT, 4, 0);
+    SendDlgItemMessageW(window, IDC_TELEMETRY_PORT, EM_SETLIMITTEXT, 21, 0);
 }
 
 void SelectKey(HWND window, int box, int code)
@@ -193,6 +196,16 @@ void ShowLever(HWND window, const std::wstring &name, const std::wstring &large,
     EnableWindow(GetDlgItem(window, IDC_SET_GEAR), settable);
 }
 
+void ShowOutputState(HWND window, const std::wstring &text)
+{
+    SetText(window, IDC_OUTPUT_STATE, text);
+}
+
+void ShowTelemetryState(HWND window, const std::wstring &text)
+{
+    SetText(window, IDC_TELEMETRY_STATE, text);
+}
+
 void ShowSettings(HWND window, const Settings &s)
 {
     Filling = true;
@@ -201,6 +214,8 @@ void ShowSettings(HWND window, const Settings &s)
     SetDlgItemInt(window, IDC_GAP, s.gapMs, FALSE);
     SelectKey(window, IDC_UP_KEY, s.upCode);
     SelectKey(window, IDC_DOWN_KEY, s.downCode);
+    SendDlgItemMessageW(window, IDC_OUTPUT, CB_SETCURSEL, s.output == OUTPUT_SHIFTER, 0);
+    SetDlgItemTextW(window, IDC_TELEMETRY_PORT, TelemetryField(s).c_str());
     int plate = s.mapName == "standard" ? 0 : s.mapName == "nascar" ? 1 : 2;
     SendDlgItemMessageW(window, IDC_PLATE, CB_SETCURSEL, plate, 0);
     Filling = false;
@@ -341,6 +356,14 @@ HMENU GearMenu(int maxGear, int32_t game)
     }
     AppendMenuW(menu, MF_STRING | (game == GEAR_REVERSE ? MF_CHECKED : 0), ID_MENU_GEAR, L"&Reverse");
     return menu;
+}
+
+std::wstring TelemetryField(const Settings &s)
+{
+    if (!s.telemetryPort)
+        return L"";
+    std::string port = std::to_string(s.telemetryPort);
+    return Wide(s.telemetryIp == 0x7f000001 ? port : s.telemetryAddress + ":" + port);
 }
 
 std::wstring GearText(int32_t gear)

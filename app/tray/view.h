@@ -28,6 +28,10 @@ void ShowNextStep(HWND window, const std::wstring &text);
 void ShowLever(HWND window, const std::wstring &name, const std::wstring &large, const std::wstring &game,
                bool settable);
 
+// What keeps the vJoy shifter from shifting, or the device it shifts on; empty with the keys.
+void ShowOutputState(HWND window, const std::wstring &text);
+void ShowTelemetryState(HWND window, const std::wstring &text);  // "waiting for packets on 5300"
+
 // Fills the Shifting box and the plate with `settings`. Their change notices meanwhile are
 // the program's own: ViewFilling() is true.
 void ShowSettings(HWND window, const Settings &settings);
@@ -77,6 +81,9 @@ void HideWindow(HWND window, bool toNotifyArea);
 // The menu of the gears the game may be in, up to `maxGear`, with `game` checked. The caller
 // destroys it (or a menu it is part of).
 HMENU GearMenu(int maxGear, int32_t game);
+
+// The telemetry box's text: the port, ADDRESS:PORT off 127.0.0.1, empty when off.
+std::wstring TelemetryField(const Settings &settings);
 
 // The gear as the window and the tooltip name it: "3rd gear", "reverse", "neutral".
 std::wstring GearText(int32_t gear);

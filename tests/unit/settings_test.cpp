@@ -84,7 +84,7 @@ std::string Describe(const Settings &s)
            std::to_string(s.holdMs) + "|" + std::to_string(s.gapMs) + "|" + (s.quiet ? "quiet" : "") + "|" +
            s.telemetryAddress + ":" + std::to_string(s.telemetryPort) + "=" + std::to_string(s.telemetryIp) + "|w" +
            std::to_string(TimingOf(s, 2).wait) + "f" + std::to_string(TimingOf(s, 2).fresh) + "|" +
-           (s.output == OUTPUT_SHIFTER ? "shifter" : "keyboard");
+           (s.output == OUTPUT_SHIFTER ? "shifter" : "keyboard") + "|vjoy" + std::to_string(s.vjoyDevice);
 }
 
 SettingValue Cli(const char *key, const char *value)
@@ -127,6 +127,8 @@ const JoinCase JoinCases[] = {
     {"NotAKey", {Cli("down-key", "BTN_A")}, {}, "--down-key: 'BTN_A' is not a keyboard key"},
     {"OutputInAnyCase", {}, {File("output", "Shifter")}, "|shifter"},
     {"UnknownOutput", {Cli("output", "vjoy")}, {}, "--output: 'vjoy' is not an output: keyboard or shifter"},
+    {"VJoyDevice", {}, {File("vjoy-device", "16"), File("output", "shifter")}, "|shifter|vjoy16"},
+    {"VJoyDeviceBeyondSixteen", {Cli("vjoy-device", "17")}, {}, "--vjoy-device: '17' is not a decimal number from 1 to"},
     {"SameKeys", {Cli("down-key", "KEY_E")}, {File("up-key", "KEY_E")}, "--down-key: KEY_E is the up key too"},
     {"TelemetryOffByDefault", {}, {}, "|127.0.0.1:0=2130706433|w0f0"},
     {"TelemetryPortOnLoopback", {Cli("telemetry", "5300")}, {}, "|127.0.0.1:5300=2130706433|w1000f1000"},
@@ -199,9 +201,10 @@ TEST(CommandLine, WindowsHelpListsOnlyWhatMeansSomethingThere)
     CommandLine line;
     std::string help, error;
     ASSERT_EQ(ParseCommandLine({"--help"}, windows, {}, &line, &help, &error), 0);
-    for (const char *word : {"/dev/input", "Linux name", "--quiet", "--output", "--telemetry"})
+    for (const char *word : {"/dev/input", "Linux name", "--quiet", "virtual game controller"})
         EXPECT_EQ(help.find(word), std::string::npos) << word;
-    EXPECT_NE(help.find("--device LEVER"), std::string::npos);
+    for (const char *word : {"--device LEVER", "vJoy device", "--telemetry [ADDRESS:]PORT"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
     ASSERT_EQ(ParseCommandLine({"--quiet", "--telemetry", "5300"}, windows, {}, &line, &help, &error), -1) << error;
     EXPECT_EQ(line.settings.size(), 2u);
     windows.windows = false;

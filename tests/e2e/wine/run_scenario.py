@@ -27,15 +27,22 @@ arrow), choose ROW (of the game controllers),
 lock, unlock, suspend, resume (what Windows tells the window then), type hold|gap TEXT, click IDC_..
 (a control of tray_resource.h), gear R|N|1..7 (chosen in the menu of the game's gear).
 Actions of the runner: rest MS, start ARGS (another start, waited for; its exit code and boxes
-join the keys), save [xN] ["TEXT"] (the config file written as an editor does, emptied first;
-the text of `config` unless given), remove (the config file), taskkill (WM_CLOSE from another
-program), endsession (Windows ends the session). The program is killed at the end if it
-still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
+join the keys), game (the scripted game of `game` starts), save [xN] ["TEXT"] (the config file
+written as an editor does, emptied first; the text of `config` unless given), remove (the
+config file), taskkill (WM_CLOSE from another program), endsession (Windows ends the session).
+The program is killed at the end if it still runs. Taps are checked: one key down at a time, none left down, holds and gaps of 40 ms
 or more at least half as long, a key cut by an unplug let go within half a hold, by a start
 before its hold ran out.
 args: ... (after --log status.log), lever: absent|polled|silent|pad ..., config: "TEXT" (the
 config file at start), timing compare args: ... Sections: log (the status lines), calls (STEP
-N: the lever's calls during the step), saved (the config file's lines at the end, but comments).
+N: the lever's calls during the step), saved (the config file's lines at the end, but comments),
+wake-ups (STEP N: the program's threads woke N times during the step's rest).
+vjoy: missing, or the scripted vJoyInterface.dll's scene (see fake_vjoy.c), registered as vJoy's
+installer does; its buttons join the keys as BUTTON_1 and BUTTON_2, and the section vjoy lists
+its acquire, reset and relinquish calls. game: GEAR [drop N,..]: a scripted game, started by the
+action game, that sends Forza Horizon's telemetry at 60 Hz to the port of --telemetry, in GEAR,
+and shifts on the key-downs the recorder sees but the N-th ones; `game ends in: GEAR` checks
+where it ends. taken: PORT: a program of the runner's holds UDP 127.0.0.1:PORT meanwhile.
 """
 import argparse
 import ast
@@ -44,8 +51,11 @@ import os
 import re
 import shlex
 import shutil
+import socket
+import struct
 import subprocess
 import sys
+import threading
 import time
 
 sys.dont_write_bytecode = True
@@ -57,6 +67,8 @@ HATS = {"up": 0, "up-right": 4500, "right": 9000, "down-right": 13500, "down": 1
         "left": 27000, "up-left": 31500, "centred": 0xFFFFFFFF}
 RADIOS = {"standard": 1025, "nascar": 1026, "max4": 1031, "max5": 1032, "max6": 1033, "max7": 1034}
 FIELD = re.compile(r'([\w-]+)=(\S*)')
+VJOY_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{8E31F76F-74C3-47F1-9550-E041EEDC5FBB}_is1"
+BUTTON = 0x100  # vk of a vJoy button's events: 0x100 + its number
 IDS = {name: int(value) for name, value in re.findall(
     r"#define (IDC?_\w+)\s+(\d+)", open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                  "../../../resources/tray_resource.h")).read())}
@@ -122,6 +134,7 @@ class Run:
             shutil.copy(path, self.work)
         self.exe, self.fake = os.path.basename(args.exe), os.path.basename(args.fake)
         self.log, self.recorder_log = Log(self.at("controller.log")), Log(self.at("recorder.log"))
+        self.vjoy_log = Log(self.at("vjoy.log"))
         self.starts = []
 
     def at(self, name):
@@ -150,9 +163,14 @@ class Run:
         self.markers = [(int(f["t"]), int(w[1])) for kind, w, f, _ in records if kind == self.marker]
 
     def key_events(self):
-        """(step, ms, vk, scan, flags) of each key event the hook saw."""
-        return [(shared.step_at(self.markers, int(f["t"])), int(f["t"]) * 1000 / self.freq, int(f["vk"], 16),
-                 int(f["scan"], 16), int(f["flags"], 16)) for kind, _, f, _ in self.recorder_log.read() if kind == "key"]
+        """(step, ms, vk, scan, flags) of each key event the hook saw, and of each button of the
+        scripted vJoy, in time order."""
+        keys = [(int(f["t"]), int(f["vk"], 16), int(f["scan"], 16), int(f["flags"], 16))
+                for kind, _, f, _ in self.recorder_log.read() if kind == "key"]
+        keys += [(int(f["t"]), BUTTON + int(w[1]), 0, UP if w[2] == "up" else 0)
+                 for kind, w, f, _ in self.vjoy_log.read() if kind == "button"]
+        return [(shared.step_at(self.markers, t), t * 1000 / self.freq, vk, scan, flags)
+                for t, vk, scan, flags in sorted(keys)]
 
     def actual_keys(self):
         """(ms, line) of each key event, named as the scenario names it."""
@@ -172,8 +190,8 @@ class Run:
         if self.recorder_log.section("ready") != ["hook=1"]:
             print("the key recorder's keyboard hook was not installed")
             ok = False
-        for line in self.log.section("contract"):
-            print(f"{self.exe} broke the agreed use of DirectInput: {line}")
+        for line in self.log.section("contract") + self.vjoy_log.section("contract"):
+            print(f"{self.exe} broke the agreed use of DirectInput or vJoy: {line}")
             ok = False
         if "exit" in self.scn.settings:
             ok &= shared.compare("exit code", [self.scn.settings["exit"]], [self.exit])
@@ -238,7 +256,7 @@ class Step:
     """A step of the tray's controller section, and the lines that tell the scripted lever."""
     LEVER = ("unplug", "replug", "pad", "scroll", "choose", "lock", "unlock", "suspend", "resume", "type", "click",
              "gear")
-    RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession")
+    RUNNER = ("start", "rest", "save", "remove", "taskkill", "endsession", "game")
 
     def __init__(self, line):
         words = line.split()
@@ -264,7 +282,8 @@ class TrayRun(Run):
     """gearvane-tray.exe with the scripted dinput8.dll, told each step on its standard input."""
     marker = "step"
     KEYS = {(0x21, 0x49, INJECTED | EXTENDED): "KEY_PAGEUP", (0x22, 0x51, INJECTED | EXTENDED): "KEY_PAGEDOWN",
-            (0x51, 0x10, INJECTED): "KEY_Q", (0x41, 0x1E, INJECTED): "KEY_A"}
+            (0x51, 0x10, INJECTED): "KEY_Q", (0x41, 0x1E, INJECTED): "KEY_A",
+            (BUTTON + 1, 0, 0): "BUTTON_1", (BUTTON + 2, 0, 0): "BUTTON_2"}
 
     def run(self, args):
         scn, settle = self.scn, self.scn.number("settle", 300)
@@ -282,8 +301,14 @@ class TrayRun(Run):
         if "config" in scn.settings:
             self.save(1)
         self.steps = steps
+        env = self.set_up_vjoy()
+        holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        if "taken" in scn.settings:
+            holder.bind(("127.0.0.1", scn.number("taken")))
         self.start_recorder()
-        self.program = self.wine([self.exe, "--log", "status.log", *args], "controller.log", stdin=subprocess.PIPE)
+        self.program = self.wine([self.exe, "--log", "status.log", *args], "controller.log", stdin=subprocess.PIPE,
+                                 env=env)
+        self.game, self.wakeups = None, {}
         self.tell(lever.split() + steps[0].commands + ["start"])
         for last, step in zip(steps, steps[1:]):
             self.wait(last, step.trigger, counts.count(last.number), settle, limit)
@@ -295,13 +320,40 @@ class TrayRun(Run):
                 self.starts.append((step.number, shared.squeeze(f"{step.number} start {' '.join(step.words)}"
                                                                 f" -> exit {code}{boxes}")))
             elif step.kind == "rest":
+                # Once the scripted lever's own thread has taken the step and gone back to sleep.
+                self.wait(step, None, 0, 0, 5)
+                time.sleep(0.2)
+                before = wakeups(self.program.pid)
                 time.sleep(int(step.words[0]) / 1000)
+                self.wakeups[step.number] = wakeups(self.program.pid) - before
+            elif step.kind == "game":
+                self.wait(step, None, 0, 0, 5)
+                self.game = Game(self, scn.settings["game"].split(), args)
             elif step.kind in ("save", "remove", "taskkill", "endsession"):
                 self.wait(step, None, 0, 0, 5)
                 self.act(step)
         self.wait(steps[-1], None, counts.count(steps[-1].number), settle, limit)
         self.finish(self.program, 10 if "exit" in scn.settings else 0)
+        self.game_gear = self.game.end() if self.game else None
+        holder.close()
+        if "vjoy" in scn.settings:
+            ended(self.wine(["reg", "delete", VJOY_KEY, "/f"], "reg.log"), 30)
         return self
+
+    def set_up_vjoy(self):
+        """vJoy as the scenario has it: its uninstall key naming the scripted DLL's folder, as
+        its installer does, or no key at all. The environment for the DLL."""
+        scene = self.scn.settings.get("vjoy")
+        if not scene:
+            return {}
+        if scene == "missing":
+            ended(self.wine(["reg", "delete", VJOY_KEY, "/f"], "reg.log"), 30)
+            return {}
+        os.makedirs(self.at("vjoy"))
+        shutil.copy(self.args.vjoy, self.at("vjoy"))
+        folder = "Z:" + self.at("vjoy").replace("/", "\\")
+        ended(self.wine(["reg", "add", VJOY_KEY, "/v", "DllX86Location", "/d", folder, "/f"], "reg.log"), 30)
+        return {"GEARVANE_E2E_VJOY": scene, "GEARVANE_E2E_VJOY_LOG": "vjoy.log"}
 
     def save(self, times, text=None):
         """Writes the config file as an editor does: emptied, then written 2 ms later."""
@@ -339,6 +391,8 @@ class TrayRun(Run):
             marks = [int(f["t"]) for kind, w, f, _ in self.log.read() if kind == "step" and int(w[1]) == step.number]
             keys = [int(f["flags"], 16) for kind, _, f, _ in self.recorder_log.read()
                     if kind == "key" and marks and int(f["t"]) >= marks[0]]
+            keys += [UP if w[2] == "up" else 0 for kind, w, f, _ in self.vjoy_log.read()
+                     if kind == "button" and marks and int(f["t"]) >= marks[0]]
             if not marks:
                 pass
             elif trigger:
@@ -401,11 +455,65 @@ class TrayRun(Run):
             # The new files that saves write and rename are never left behind.
             ok &= shared.compare("files in the config file's folder", ["gearvane.conf"],
                                  sorted(os.listdir(os.path.dirname(self.config))))
+        if "vjoy" in self.scn.blocks:
+            ok &= shared.compare("vJoy's calls", self.scn.blocks["vjoy"], self.vjoy_log.section("vjoy"))
+        if "wake-ups" in self.scn.blocks:
+            actual = [f"{n} {self.wakeups.get(n, '-')}" for n in (int(l.split()[0]) for l in self.scn.blocks["wake-ups"])]
+            ok &= shared.compare("wake-ups during a rest", self.scn.blocks["wake-ups"], actual)
+        if "game ends in" in self.scn.settings:
+            ok &= shared.compare("the game's gear at the end", [self.scn.settings["game ends in"]],
+                                 [str(self.game_gear)])
         if "calls" in self.scn.blocks:
             calls = [shared.step_at(self.markers, int(f["t"])) for kind, _, f, _ in self.log.read() if kind == "call"]
             actual = [f"{n} {calls.count(n)}" for n in (int(line.split()[0]) for line in self.scn.blocks["calls"])]
             ok &= shared.compare("calls of the lever", self.scn.blocks["calls"], actual)
         return ok
+
+
+def wakeups(pid):
+    """How often the threads of a process have slept and woken (voluntary context switches)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/status") as f:
+            total += next(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+    return total
+
+
+class Game(threading.Thread):
+    """A scripted game on this computer's loopback: it sends Forza Horizon 4/5's Data Out (324
+    bytes: IsRaceOn @0, the gear @319, 0 reverse, 11 neutral) at 60 Hz to the port of
+    --telemetry, and takes a shift on each key-down that the key recorder logs, except the
+    N-th ones that it drops."""
+
+    def __init__(self, run, words, args):
+        super().__init__(daemon=True)
+        self.gear, self.drops = int(words[0]), {int(n) for n in words[2].split(",")} if len(words) > 2 else set()
+        self.port = int(re.search(r"--telemetry[= ](?:[\d.]+:)?(\d+)", " ".join(args)).group(1))
+        self.keys, self.stop = Log(run.at("recorder.log")), threading.Event()
+        self.start()
+
+    def run(self):
+        sock, seen, downs = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), 0, 0
+        while not self.stop.is_set():
+            records = self.keys.read()
+            for kind, _, f, _ in records[seen:]:
+                vk = int(f.get("vk", "0"), 16)
+                if kind == "key" and vk in (0x21, 0x22) and not int(f["flags"], 16) & UP:
+                    downs += 1
+                    if downs not in self.drops:
+                        self.gear = max(-1, min(10, self.gear + (1 if vk == 0x21 else -1)))
+            seen = len(records)
+            packet = bytearray(324)
+            struct.pack_into("<I", packet, 0, 1)
+            packet[319] = 0 if self.gear < 0 else 11 if self.gear == 0 else self.gear
+            sock.sendto(packet, ("127.0.0.1", self.port))
+            time.sleep(1 / 60)
+        sock.close()
+
+    def end(self):
+        self.stop.set()
+        self.join()
+        return self.gear
 
 
 def grew(base, longer):
@@ -427,14 +535,15 @@ def main():
     parser.add_argument("scenario")
     for option in ("--exe", "--fake", "--recorder", "--work"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--vjoy", help="the scripted vJoyInterface.dll, for gearvane-tray.exe")
     args = parser.parse_args()
     for var in ("DISPLAY", "WINEPREFIX"):
         if not os.environ.get(var):
             sys.exit(f"{var} is not set: run inside the Wine desktop of scripts/common.sh")
     scn = shared.Scenario(args.scenario)
     if os.path.basename(args.fake).lower() == "dinput8.dll":
-        scn.check_known({"args", "lever", "config", "settle", "exit", "timing compare args"},
-                        {"controller", "keys", "boxes", "log", "calls", "saved"})
+        scn.check_known({"args", "lever", "config", "settle", "exit", "timing compare args", "vjoy", "game",
+                         "game ends in", "taken"}, {"controller", "keys", "boxes", "log", "calls", "saved", "vjoy", "wake-ups"})
         first, compare = "args", "timing compare args"
         make = lambda tag, key: TrayRun(args, scn, tag).run(shlex.split(scn.settings.get(key, "")))  # noqa: E731
     else:
