@@ -81,21 +81,12 @@ bool GateLearning::OnSample(const Sample &now)
     return false;
 }
 
-bool GateLearning::Skip()
+// At the reset question, leaving it out ends learning; before it, `leave` leaves gears out.
+bool GateLearning::LeaveOut(void (*leave)(Learning *))
 {
     if (view.state == LEARN_RESET)
         return true;
-    LearnSkip(&learning);
-    view.note.clear();
-    Show();
-    return false;
-}
-
-bool GateLearning::Done()
-{
-    if (view.state == LEARN_RESET)
-        return true;
-    LearnEnd(&learning);
+    leave(&learning);
     view.note.clear();
     Show();
     return false;

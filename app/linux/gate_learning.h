@@ -32,9 +32,9 @@ public:
     // and Map() holds what to save.
     bool OnSample(const Sample &now);
     // Leaves the gear asked out; at the reset question, leaves the reset out and is over.
-    bool Skip();
+    bool Skip() { return LeaveOut(LearnSkip); }
     // Leaves out every gear not yet asked; at the reset question, as Skip.
-    bool Done();
+    bool Done() { return LeaveOut(LearnEnd); }
     // Ends learning: `how` is what clients are told ("saved", "cancelled", ...).
     void End(const char *how);
 
@@ -47,6 +47,7 @@ public:
 
 private:
     void Show();
+    bool LeaveOut(void (*leave)(Learning *));
     std::string Taken(int32_t gear) const;
 
     Learning learning = {};
