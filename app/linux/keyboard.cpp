@@ -2,19 +2,11 @@
 #include "keyboard.h"
 
 #include <libevdev/libevdev.h>
-#include <string.h>
 
 #include <algorithm>
 
 #include "fd.h"
 #include "say.h"
-
-namespace {
-
-// The desktop opens a new keyboard a moment after it appears: a key sent before that is lost.
-enum { SETTLE_US = 250000 };
-
-}  // namespace
 
 Uinput Keyboard::MakeDevice(const ShiftKeys &keys, std::string *error)
 {
@@ -31,46 +23,19 @@ Uinput Keyboard::MakeDevice(const ShiftKeys &keys, std::string *error)
 
 std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, std::string *error)
 {
-    std::unique_ptr<Keyboard> k(new Keyboard());
-    k->device = MakeDevice(keys, error);
-    if (!k->device)
+    Uinput device = MakeDevice(keys, error);
+    if (!device)
         return nullptr;
+    std::unique_ptr<Keyboard> k(new Keyboard());
+    k->Use(std::move(device), now);
     k->keys = keys;
-    k->readyAt = now + SETTLE_US;
     return k;
 }
 
-// One event; one that cannot be written means the keyboard is gone.
-bool Keyboard::Write(unsigned type, unsigned code, int value)
-{
-    int rc = WriteUinput(device.get(), type, code, value);
-    if (rc < 0)
-        error = std::string("the virtual keyboard is gone: ") + strerror(-rc);
-    return rc == 0;
-}
-
-bool Keyboard::Press(int32_t direction, int64_t now)
-{
-    if (now < readyAt || !error.empty())
-        return false;
-    int code = direction > 0 ? keys.up : keys.down;
-    if (!Write(EV_KEY, code, 1))
-        return false;
-    // The kernel holds the key down from here on, even if the report below fails.
-    down = code;
-    Write(EV_SYN, SYN_REPORT, 0);
-    return true;
-}
-
-// A key-up that cannot be written means the keyboard is gone; the kernel lets go of every
-// key of a uinput device when it is destroyed, so none stays down.
 bool Keyboard::Release(int64_t now)
 {
-    if (!down)
-        return error.empty();
-    if (!Write(EV_KEY, down, 0) || !Write(EV_SYN, SYN_REPORT, 0))
+    if (!UinputOutput::Release(now))
         return false;
-    down = 0;
     if (remake)
         Remake(now);
     return true;
@@ -97,8 +62,7 @@ void Keyboard::Remake(int64_t now)
         PrintError("%s; the old keys stay", why.c_str());
         return;
     }
-    device = std::move(fresh);  // the old keyboard goes
+    // Settled from when it appeared: on a busy machine, making it takes a while after `now`.
+    Use(std::move(fresh), std::max(now, Now()));  // the old keyboard goes
     keys = next;
-    // From when it appeared: on a busy machine, making it takes a while after `now`.
-    readyAt = std::max(now, Now()) + SETTLE_US;
 }
