@@ -52,6 +52,7 @@ struct Daemon {
     Tapper tapper;
     std::unique_ptr<KeyOutput> keys;
     std::optional<LeverFinder> finder;   // the lever, unless --simulate
+    unsigned finders = 0;                // how many were made: a new one closes the lever
     std::optional<SimulateInput> input;  // --simulate
     TelemetryListener telemetry;         // the game's own reports of its gear
     Publisher clients;                   // of the control socket
@@ -256,39 +257,25 @@ void OnUnplug(Daemon &d, int64_t now)
 
 void OnLever(Daemon &d, uint32_t events, int64_t now)
 {
-    libevdev *dev = d.finder->lever.dev.get();
-    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
-    bool dirty = false, dropped = false;
-    for (;;) {
-        input_event ev;
-        int rc = libevdev_next_event(dev, flags, &ev);
-        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
-            // Events were dropped: libevdev brings its state up to date first.
-            flags = LIBEVDEV_READ_FLAG_SYNC;
-            dropped = true;
-            continue;
-        }
-        if (rc == -EAGAIN) {
-            if (flags == LIBEVDEV_READ_FLAG_SYNC) {
-                flags = LIBEVDEV_READ_FLAG_NORMAL;
-                continue;
-            }
-            break;
-        }
-        if (rc != LIBEVDEV_READ_STATUS_SUCCESS) {
-            OnUnplug(d, now);
+    // Learning that ends on the lever may choose the lever anew: the one read here is then
+    // closed, and its events with it.
+    const unsigned finder = d.finders;
+    bool dropped = false;
+    LeverRead read;
+    while ((read = ReadLeverReport(d.finder->lever, &dropped)) == LEVER_MOVED) {
+        ReadLever(d, now);
+        if (d.finders != finder)
             return;
-        }
-        if (ev.type == EV_KEY || (ev.type == EV_ABS && (ev.code == ABS_HAT0X || ev.code == ABS_HAT0Y)))
-            dirty = true;
-        if (ev.type == EV_SYN && ev.code == SYN_REPORT && dirty && !dropped) {
-            ReadLever(d, now);
-            dirty = false;
-        }
+    }
+    if (read == LEVER_GONE) {
+        OnUnplug(d, now);
+        return;
     }
     if (dropped) {
         Status(d, "lever events dropped; state read again");
         ReadLever(d, now);
+        if (d.finders != finder)
+            return;
     }
     if (events & (EPOLLHUP | EPOLLERR))
         OnUnplug(d, now);
@@ -367,6 +354,7 @@ std::string Unreadable(const LeverFinder &finder)
 bool OpenFinder(Daemon &d, bool waitWhileDriven)
 {
     d.finder.emplace(d.settings.device, d.settings.grab, waitWhileDriven);
+    d.finders++;
     std::string error;
     if (!d.finder->Open(&error)) {
         EndWithError(d, error);
