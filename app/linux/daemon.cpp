@@ -5,7 +5,6 @@
 #include "daemon.h"
 
 #include <errno.h>
-#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <optional>
 
-#include "../../config/gate_map.h"
 #include "../../core/tapper.h"
 #include "control_protocol.h"
 #include "finder.h"
