@@ -23,12 +23,12 @@ Uinput Keyboard::MakeDevice(const ShiftKeys &keys, std::string *error)
 
 std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, std::string *error)
 {
-    Uinput device = MakeDevice(keys, error);
-    if (!device)
-        return nullptr;
     std::unique_ptr<Keyboard> k(new Keyboard());
-    k->Use(std::move(device), now);
+    k->device = MakeDevice(keys, error);
+    if (!k->device)
+        return nullptr;
     k->keys = keys;
+    k->readyAt = now + SETTLE_US;
     return k;
 }
 
@@ -62,7 +62,8 @@ void Keyboard::Remake(int64_t now)
         PrintError("%s; the old keys stay", why.c_str());
         return;
     }
-    // Settled from when it appeared: on a busy machine, making it takes a while after `now`.
-    Use(std::move(fresh), std::max(now, Now()));  // the old keyboard goes
+    device = std::move(fresh);  // the old keyboard goes
     keys = next;
+    // From when it appeared and the old one went: on a busy machine, that takes a while.
+    readyAt = std::max(now, Now()) + SETTLE_US;
 }

@@ -49,10 +49,10 @@ Uinput MakeDevice(std::string *error)
 
 std::unique_ptr<Shifter> Shifter::Create(int64_t now, std::string *error)
 {
-    Uinput device = MakeDevice(error);
-    if (!device)
-        return nullptr;
     std::unique_ptr<Shifter> s(new Shifter());
-    s->Use(std::move(device), now);
+    s->device = MakeDevice(error);
+    if (!s->device)
+        return nullptr;
+    s->readyAt = now + SETTLE_US;
     return s;
 }

@@ -40,20 +40,6 @@ Uinput CreateUinput(const libevdev *dev, const char *what, std::string *error)
     return Uinput(uinput);
 }
 
-namespace {
-
-// The desktop or the game opens a new device a moment after it appears, once udev has looked
-// at it: a key sent before that is lost.
-enum { SETTLE_US = 250000 };
-
-}  // namespace
-
-void UinputOutput::Use(Uinput fresh, int64_t made)
-{
-    device = std::move(fresh);
-    readyAt = made + SETTLE_US;
-}
-
 // One event, again at once if a signal or a full queue got in its way; one that cannot be
 // written means the device is gone.
 bool UinputOutput::Write(unsigned type, unsigned code, int value)

@@ -29,22 +29,23 @@ protected:
     // `what` names the device in the errors ("the virtual keyboard").
     explicit UinputOutput(const char *what) : what(what) {}
 
-    // Puts a new device in place, the old one going; its first key-down goes out a settle
-    // time after `made` (µs), when it was made.
-    void Use(Uinput fresh, int64_t made);
+    // The desktop or the game opens a new device a moment after it appears, once udev has
+    // looked at it: a key sent before that is lost.
+    enum { SETTLE_US = 250000 };
+
     // The key-down of `code`. False before the device has settled, or once it is gone.
     bool PressCode(int code, int64_t now);
     bool Release(int64_t now) override;
     int64_t ReadyAt() const override { return readyAt; }
 
-    int down = 0;  // the code of the key that is down
+    Uinput device;
+    int down = 0;         // the code of the key that is down
+    int64_t readyAt = 0;  // when the device has settled: no key-down before
 
 private:
     bool Write(unsigned type, unsigned code, int value);
 
     const char *what;
-    Uinput device;
-    int64_t readyAt = 0;
 };
 
 #endif
