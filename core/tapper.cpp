@@ -120,6 +120,14 @@ static void Settle(Tapper *t, TapActions *a)
     }
 }
 
+// What every event ends with: the next tap if one is due, then whether the change has ended.
+static TapActions Proceed(Tapper *t, int64_t now, TapActions a)
+{
+    Advance(t, now, &a);
+    Settle(t, &a);
+    return a;
+}
+
 // The game's reports went stale: from now on taps are counted from its last report.
 static void Expire(Tapper *t, int64_t now, TapActions *a)
 {
@@ -195,9 +203,7 @@ TapActions TapperLever(Tapper *t, int64_t now, int32_t gear, bool reset)
         }
         Announce(t, from, &a);
     }
-    Advance(t, now, &a);
-    Settle(t, &a);
-    return a;
+    return Proceed(t, now, a);
 }
 
 TapActions TapperSetGear(Tapper *t, int64_t now, int32_t gear)
@@ -215,9 +221,7 @@ TapActions TapperSetGear(Tapper *t, int64_t now, int32_t gear)
     Resync(t, gear);
     t->target = t->lever;
     Announce(t, gear, &a);
-    Advance(t, now, &a);
-    Settle(t, &a);
-    return a;
+    return Proceed(t, now, a);
 }
 
 TapActions TapperReading(Tapper *t, int64_t now, int32_t gear)
@@ -262,9 +266,7 @@ TapActions TapperReading(Tapper *t, int64_t now, int32_t gear)
         }
         t->game = t->assumed = gear;
     }
-    Advance(t, now, &a);
-    Settle(t, &a);
-    return a;
+    return Proceed(t, now, a);
 }
 
 TapActions TapperTimer(Tapper *t, int64_t now)
@@ -276,9 +278,7 @@ TapActions TapperTimer(Tapper *t, int64_t now)
     Expire(t, now, &a);
     if (t->phase == TAP_HOLDING && now >= t->due)
         Release(t, now, &a);
-    Advance(t, now, &a);
-    Settle(t, &a);
-    return a;
+    return Proceed(t, now, a);
 }
 
 TapActions TapperStop(Tapper *t, int64_t now)

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "../../config/gate_map.h"
@@ -79,7 +81,7 @@ bool FileValue(const std::string &key, const json &value, std::string *text, std
     return false;
 }
 
-bool ReadSet(const json &m, Request *r, std::string *error)
+bool ReadSet(const json &m, const std::vector<std::string> &fixed, Command *c, std::string *error)
 {
     auto settings = m.find("settings");
     if (settings == m.end() || !settings->is_object() || settings->empty()) {
@@ -94,12 +96,18 @@ bool ReadSet(const json &m, Request *r, std::string *error)
         std::string text;
         if (!FileValue(key, value, &text, error))
             return false;
-        r->settings.push_back({key, text});
+        c->settings.push_back({key, text});
+        c->choosesLever = c->choosesLever || key == "device" || key == "grab";
     }
     if (settings->contains("plate") && settings->contains("gate")) {
         *error = "set: plate and gate cannot be set together: keep one of them";
         return false;
     }
+    for (const auto &kv : c->settings)
+        if (std::find(fixed.begin(), fixed.end(), kv.first) != fixed.end()) {
+            *error = kv.first + ": set on gearvane's command line, which wins over the config file";
+            return false;
+        }
     return true;
 }
 
@@ -268,9 +276,9 @@ std::string ByeLine(const char *reason)
     return Line({{"type", "bye"}, {"reason", reason}});
 }
 
-bool ReadRequest(std::string_view line, Request *r, std::string *error)
+bool ReadRequest(std::string_view line, const std::vector<std::string> &fixed, Command *c, std::string *error)
 {
-    *r = Request();
+    *c = Command();
     json m = json::parse(line, nullptr, false);
     if (m.is_discarded()) {
         *error = "not JSON";
@@ -281,7 +289,7 @@ bool ReadRequest(std::string_view line, Request *r, std::string *error)
         return false;
     }
     if (m.contains("id"))
-        r->id = Line(m["id"]);
+        c->id = Line(m["id"]);
     auto type = m.find("type");
     if (type == m.end() || !type->is_string()) {
         *error = type == m.end() ? "no 'type'" : "'type' is not a text";
@@ -289,39 +297,52 @@ bool ReadRequest(std::string_view line, Request *r, std::string *error)
     }
     const std::string t = type->get<std::string>();
     if (t == "ping") {
-        r->type = Request::PING;
+        c->type = Command::PING;
+        c->name = "ping";
         return true;
     }
     if (t == "set") {
-        r->type = Request::SET;
-        return ReadSet(m, r, error);
+        c->type = Command::SET;
+        c->name = "set";
+        return ReadSet(m, fixed, c, error);
     }
     if (t == "set-gear") {
-        r->type = Request::SET_GEAR;
+        c->type = Command::SET_GEAR;
+        c->name = "set-gear";
         const json *gear = Field(
             m, "set-gear", "gear",
             [](const json &v) { return v.is_number_integer() && v.get<int64_t>() >= -1 && v.get<int64_t>() <= 7; },
             "a whole number from -1 (reverse) to 7", error);
         if (gear)
-            r->gear = static_cast<int32_t>(gear->get<int64_t>());
+            c->gear = static_cast<int32_t>(gear->get<int64_t>());
         return gear != nullptr;
     }
     if (t == "learn") {
-        r->type = Request::LEARN;
+        static const struct {
+            const char *action, *name;
+            Command::Type type;
+        } Actions[] = {{"start", "learn start", Command::LEARN_START},
+                       {"skip", "learn skip", Command::LEARN_SKIP},
+                       {"done", "learn done", Command::LEARN_DONE},
+                       {"cancel", "learn cancel", Command::LEARN_CANCEL}};
         auto isAction = [](const json &v) {
             return v.is_string() && (v == "start" || v == "skip" || v == "done" || v == "cancel");
         };
         const json *action = Field(m, "learn", "action", isAction, "start, skip, done or cancel", error);
-        if (action)
-            r->action = action->get<std::string>();
+        for (const auto &a : Actions)
+            if (action && *action == a.action) {
+                c->type = a.type;
+                c->name = a.name;
+            }
         return action != nullptr;
     }
     if (t == "watch-devices") {
-        r->type = Request::WATCH_DEVICES;
+        c->type = Command::WATCH_DEVICES;
+        c->name = "watch-devices";
         const json *on = Field(
             m, "watch-devices", "on", [](const json &v) { return v.is_boolean(); }, "true or false", error);
         if (on)
-            r->on = on->get<bool>();
+            c->on = on->get<bool>();
         return on != nullptr;
     }
     *error = "unknown type '" + t.substr(0, 40) + "': the requests are ping, set, set-gear, learn and watch-devices";

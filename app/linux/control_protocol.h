@@ -77,19 +77,22 @@ std::string DeviceInputLine(const std::string &node, const Sample &sample, bool 
 std::string ReplyLine(const std::string &id, bool ok, const std::string &error);
 std::string ByeLine(const char *reason);
 
-struct Request {
-    enum Type { PING, SET, SET_GEAR, LEARN, WATCH_DEVICES } type = PING;
+// A client's request as the daemon is to carry it out.
+struct Command {
+    enum Type { PING, SET, SET_GEAR, LEARN_START, LEARN_SKIP, LEARN_DONE, LEARN_CANCEL, WATCH_DEVICES } type = PING;
+    const char *name = "";    // as the client named it ("learn skip"), for the errors
     std::string id = "null";  // as JSON text, for the reply
     std::vector<std::pair<std::string, std::string>> settings;  // SET: each key and its value as the file holds it
-    int32_t gear = GEAR_NONE;                                   // SET_GEAR
-    std::string action;                                         // LEARN: start, skip, done or cancel
-    bool on = false;                                            // WATCH_DEVICES
+    bool choosesLever = false;  // SET: `device` or `grab` is among them, so the lever is looked for again
+    int32_t gear = GEAR_NONE;   // SET_GEAR
+    bool on = false;            // WATCH_DEVICES
 };
 
 // Reads one line of a client (without its newline). False, with what is wrong in *error,
-// when it is not a request that can be carried out; request->id is then the request's id
-// as far as it could be read.
-bool ReadRequest(std::string_view line, Request *request, std::string *error);
+// when it is no request that can be carried out: a `set` of a key in `fixed` (the keys the
+// command line sets, which win over the config file) included. command->id is then the
+// request's id as far as it could be read.
+bool ReadRequest(std::string_view line, const std::vector<std::string> &fixed, Command *command, std::string *error);
 
 // A daemon's line as --status and --set-gear read it: its type, and for a reply whether
 // it is ok and why not (for a bye: its reason). False when the line is no JSON object.

@@ -107,24 +107,14 @@ bool DeviceWatch::OnReady(uint32_t index, DeviceInput *input)
     if (index >= devices.size() || !devices[index].lever.IsOpen())
         return false;
     Watched &w = devices[index];
-    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
-    for (;;) {
-        input_event ev;
-        int rc = libevdev_next_event(w.lever.dev.get(), flags, &ev);
-        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
-            flags = LIBEVDEV_READ_FLAG_SYNC;
-            continue;
-        }
-        if (rc == -EAGAIN && flags == LIBEVDEV_READ_FLAG_SYNC) {
-            flags = LIBEVDEV_READ_FLAG_NORMAL;
-            continue;
-        }
-        if (rc == -EAGAIN)
-            break;
-        if (rc != LIBEVDEV_READ_STATUS_SUCCESS) {
-            w.lever = Lever();  // unplugged: the list's watch tells the clients
-            return false;
-        }
+    // Only the state after the last report counts here.
+    bool dropped = false;
+    LeverRead read;
+    while ((read = ReadLeverReport(w.lever, &dropped)) == LEVER_MOVED) {
+    }
+    if (read == LEVER_GONE) {
+        w.lever = Lever();  // unplugged: the list's watch tells the clients
+        return false;
     }
     // Axes change nothing here: a wheel that is turned sends nothing.
     Sample now = ReadSample(w.lever);

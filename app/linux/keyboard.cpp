@@ -2,19 +2,11 @@
 #include "keyboard.h"
 
 #include <libevdev/libevdev.h>
-#include <string.h>
 
 #include <algorithm>
 
 #include "fd.h"
 #include "say.h"
-
-namespace {
-
-// The desktop opens a new keyboard a moment after it appears: a key sent before that is lost.
-enum { SETTLE_US = 250000 };
-
-}  // namespace
 
 Uinput Keyboard::MakeDevice(const ShiftKeys &keys, std::string *error)
 {
@@ -40,37 +32,10 @@ std::unique_ptr<Keyboard> Keyboard::Create(const ShiftKeys &keys, int64_t now, s
     return k;
 }
 
-// One event; one that cannot be written means the keyboard is gone.
-bool Keyboard::Write(unsigned type, unsigned code, int value)
-{
-    int rc = WriteUinput(device.get(), type, code, value);
-    if (rc < 0)
-        error = std::string("the virtual keyboard is gone: ") + strerror(-rc);
-    return rc == 0;
-}
-
-bool Keyboard::Press(int32_t direction, int64_t now)
-{
-    if (now < readyAt || !error.empty())
-        return false;
-    int code = direction > 0 ? keys.up : keys.down;
-    if (!Write(EV_KEY, code, 1))
-        return false;
-    // The kernel holds the key down from here on, even if the report below fails.
-    down = code;
-    Write(EV_SYN, SYN_REPORT, 0);
-    return true;
-}
-
-// A key-up that cannot be written means the keyboard is gone; the kernel lets go of every
-// key of a uinput device when it is destroyed, so none stays down.
 bool Keyboard::Release(int64_t now)
 {
-    if (!down)
-        return error.empty();
-    if (!Write(EV_KEY, down, 0) || !Write(EV_SYN, SYN_REPORT, 0))
+    if (!UinputOutput::Release(now))
         return false;
-    down = 0;
     if (remake)
         Remake(now);
     return true;
@@ -99,6 +64,6 @@ void Keyboard::Remake(int64_t now)
     }
     device = std::move(fresh);  // the old keyboard goes
     keys = next;
-    // From when it appeared: on a busy machine, making it takes a while after `now`.
+    // From when it appeared and the old one went: on a busy machine, that takes a while.
     readyAt = std::max(now, Now()) + SETTLE_US;
 }

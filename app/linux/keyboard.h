@@ -7,7 +7,7 @@
 #include "key_output.h"
 #include "uinput.h"
 
-class Keyboard final : public KeyOutput {
+class Keyboard final : public UinputOutput {
 public:
     // Makes "gearvane virtual keyboard" with `keys`; its first key-down goes out a settle
     // time after `now`. Null on failure, with *error saying what failed and how to fix it.
@@ -19,20 +19,15 @@ public:
     const ShiftKeys &Keys() const override { return remake ? next : keys; }
 
 private:
-    bool Press(int32_t direction, int64_t now) override;
+    Keyboard() : UinputOutput("the virtual keyboard") {}
+    bool Press(int32_t direction, int64_t now) override { return PressCode(direction > 0 ? keys.up : keys.down, now); }
     bool Release(int64_t now) override;
-    // The desktop is given time to open a new keyboard before its first key.
-    int64_t ReadyAt() const override { return readyAt; }
 
     static Uinput MakeDevice(const ShiftKeys &keys, std::string *error);
     void Remake(int64_t now);
-    bool Write(unsigned type, unsigned code, int value);
 
-    Uinput device;
     ShiftKeys keys, next;
     bool remake = false;  // `next` waits for the key-up
-    int down = 0;         // the code of the key that is down
-    int64_t readyAt = 0;
 };
 
 #endif

@@ -1,4 +1,4 @@
-// Opening an event node, reading its state and locking it, through libevdev.
+// Opening an event node, reading its events and state and locking it, through libevdev.
 #include "lever.h"
 
 #include <errno.h>
@@ -97,4 +97,33 @@ Sample ReadSample(const Lever &lever)
                                          libevdev_get_event_value(lever.dev.get(), EV_ABS, ABS_HAT0Y))
                               : HAT_CENTRED;
     return sample;
+}
+
+LeverRead ReadLeverReport(Lever &lever, bool *dropped)
+{
+    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
+    bool moved = false;
+    for (;;) {
+        input_event ev;
+        int rc = libevdev_next_event(lever.dev.get(), flags, &ev);
+        if (rc == LIBEVDEV_READ_STATUS_SYNC) {
+            // Events were dropped: libevdev brings its state up to date first.
+            flags = LIBEVDEV_READ_FLAG_SYNC;
+            *dropped = true;
+            continue;
+        }
+        if (rc == -EAGAIN) {
+            if (flags == LIBEVDEV_READ_FLAG_SYNC) {
+                flags = LIBEVDEV_READ_FLAG_NORMAL;
+                continue;
+            }
+            return LEVER_QUIET;
+        }
+        if (rc != LIBEVDEV_READ_STATUS_SUCCESS)
+            return LEVER_GONE;
+        if (ev.type == EV_KEY || (ev.type == EV_ABS && (ev.code == ABS_HAT0X || ev.code == ABS_HAT0Y)))
+            moved = true;
+        if (ev.type == EV_SYN && ev.code == SYN_REPORT && moved && !*dropped)
+            return LEVER_MOVED;
+    }
 }

@@ -43,4 +43,13 @@ int LockLever(const Lever &lever, int *holder);
 // The lever's state as libevdev keeps it.
 Sample ReadSample(const Lever &lever);
 
+enum LeverRead { LEVER_MOVED, LEVER_QUIET, LEVER_GONE };
+
+// Reads the lever's events up to the end of the next report that changed a button or the hat:
+// LEVER_MOVED, with the lever's state now that of that report. LEVER_QUIET once none is
+// waiting; LEVER_GONE when the node cannot be read (unplugged). When events were dropped,
+// libevdev brings its state up to date, *dropped is set, and the reports from there on are
+// read to the end as one, for the caller to read the state once.
+LeverRead ReadLeverReport(Lever &lever, bool *dropped);
+
 #endif

@@ -2,15 +2,10 @@
 #include "shifter.h"
 
 #include <libevdev/libevdev.h>
-#include <string.h>
 
 const ShiftKeys ShifterButtons = {BTN_TRIGGER, BTN_THUMB, "BTN_TRIGGER", "BTN_THUMB"};
 
 namespace {
-
-// A game sees a new controller once udev has looked at it and told the game, through SDL or
-// Wine: a button pressed before that is lost.
-enum { SETTLE_US = 250000 };
 
 // What the shifter reports, and why: what udev's input_id and SDL look for in a game
 // controller, and what a USB sequential shifter (a HID joystick with a few buttons) has.
@@ -60,37 +55,4 @@ std::unique_ptr<Shifter> Shifter::Create(int64_t now, std::string *error)
         return nullptr;
     s->readyAt = now + SETTLE_US;
     return s;
-}
-
-bool Shifter::Write(unsigned type, unsigned code, int value)
-{
-    int rc = WriteUinput(device.get(), type, code, value);
-    if (rc < 0)
-        error = std::string("the virtual shifter is gone: ") + strerror(-rc);
-    return rc == 0;
-}
-
-bool Shifter::Press(int32_t direction, int64_t now)
-{
-    if (now < readyAt || !error.empty())
-        return false;
-    int code = direction > 0 ? ShifterButtons.up : ShifterButtons.down;
-    if (!Write(EV_KEY, code, 1))
-        return false;
-    // The kernel holds the button down from here on, even if the report below fails.
-    down = code;
-    Write(EV_SYN, SYN_REPORT, 0);
-    return true;
-}
-
-// The kernel lets go of the buttons of a uinput device when it is destroyed: one whose
-// button-up cannot be written leaves none down.
-bool Shifter::Release(int64_t)
-{
-    if (!down)
-        return error.empty();
-    if (!Write(EV_KEY, down, 0) || !Write(EV_SYN, SYN_REPORT, 0))
-        return false;
-    down = 0;
-    return true;
 }

@@ -13,7 +13,7 @@
 // down, which SDL, Wine, Proton and games number 1 and 2.
 extern const ShiftKeys ShifterButtons;
 
-class Shifter final : public KeyOutput {
+class Shifter final : public UinputOutput {
 public:
     // Makes "gearvane virtual shifter"; its first button-down goes out a settle time after
     // `now`. Null on failure, with *error saying what failed and how to fix it.
@@ -24,15 +24,11 @@ public:
     const ShiftKeys &Keys() const override { return ShifterButtons; }
 
 private:
-    bool Press(int32_t direction, int64_t now) override;
-    bool Release(int64_t now) override;
-    // The game is given time to open a new controller before its first button.
-    int64_t ReadyAt() const override { return readyAt; }
-    bool Write(unsigned type, unsigned code, int value);
-
-    Uinput device;
-    int down = 0;  // the code of the button that is down
-    int64_t readyAt = 0;
+    Shifter() : UinputOutput("the virtual shifter") {}
+    bool Press(int32_t direction, int64_t now) override
+    {
+        return PressCode(direction > 0 ? ShifterButtons.up : ShifterButtons.down, now);
+    }
 };
 
 #endif

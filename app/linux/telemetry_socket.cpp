@@ -1,4 +1,5 @@
-// The telemetry socket: binding, draining with recvmmsg, and what its status lines say.
+// The telemetry socket: binding, draining with recvmmsg, what its status lines say, and
+// where the daemon listens.
 #include "telemetry_socket.h"
 
 #include <arpa/inet.h>
@@ -158,4 +159,58 @@ void TelemetrySocket::Flush(int64_t now, TelemetryNews *news)
     Clear(news);
     if (drops.count)
         ReportDrops(now, news);
+}
+
+bool TelemetryListener::ListenAt(uint32_t newIp, int newPort, int64_t now, TelemetryNews *news, std::string *error)
+{
+    Clear(news);
+    if (newIp == ip && newPort == port)
+        return true;
+    Close(now, news);
+    ip = newIp;
+    if (!newPort)
+        return true;
+    socket.emplace();
+    if (!socket->Open(ip, newPort, error)) {
+        socket.reset();
+        return false;
+    }
+    if (!poller->Watch(socket->Socket(), SRC_TELEMETRY, 0) || !poller->Watch(socket->TimerFd(), SRC_TELEMETRY, 1)) {
+        *error = std::string("epoll_ctl: ") + strerror(errno);
+        socket.reset();  // closing them takes them out of epoll
+        return false;
+    }
+    port = newPort;
+    Say(news, "telemetry: waiting for packets on %s\n", socket->Where().c_str());
+    return true;
+}
+
+void TelemetryListener::OnReady(uint32_t index, int64_t now, TelemetryNews *news)
+{
+    if (!socket)
+        Clear(news);
+    else if (index == 0)
+        socket->Drain(now, news);
+    else
+        socket->OnTimer(now, news);
+}
+
+void TelemetryListener::Stop(int64_t now, TelemetryNews *news)
+{
+    Clear(news);
+    Close(now, news);
+}
+
+// Appends the last drops to *news.
+void TelemetryListener::Close(int64_t now, TelemetryNews *news)
+{
+    port = 0;
+    if (!socket)
+        return;
+    TelemetryNews last;
+    socket->Flush(now, &last);
+    Say(news, "%s", last.lines);
+    poller->Unwatch(socket->Socket());
+    poller->Unwatch(socket->TimerFd());
+    socket.reset();
 }

@@ -1,15 +1,18 @@
 // The game's telemetry on Linux: a UDP socket in the loop, drained at each wake-up down to
-// the newest reading of the gear, and the status lines of what came in.
+// the newest reading of the gear, and the status lines of what came in; listened for where
+// the settings say, and moved when they change.
 #ifndef GEARVANE_TELEMETRY_SOCKET_H
 #define GEARVANE_TELEMETRY_SOCKET_H
 
 #include <netinet/in.h>
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 
 #include "../../core/telemetry.h"
 #include "fd.h"
+#include "poller.h"
 
 // What the packets of one wake-up came to.
 struct TelemetryNews {
@@ -58,6 +61,33 @@ private:
     TelemetryDrops drops = {};  // since the last report
     int64_t reportedAt = -1;    // of the last report of drops; -1 before one
     uint8_t buffers[BATCH][PACKET_MAX];
+};
+
+// The telemetry the daemon listens for where its settings say, with the socket and its timer
+// in the loop's poller (SRC_TELEMETRY: 0 the socket, 1 the timer). Each call clears *news and
+// fills it in; the loop hands the gear to the tap scheduler and says the lines.
+class TelemetryListener {
+public:
+    explicit TelemetryListener(Poller *poller) : poller(poller) {}
+    TelemetryListener(const TelemetryListener &) = delete;
+    TelemetryListener &operator=(const TelemetryListener &) = delete;
+
+    // Listens on UDP `ip`:`port` (port 0: nowhere), unless it listens there already: the
+    // drops of the old port not yet reported, then where it waits now, are news. False, with
+    // *error, when the new port cannot be had; it is then off.
+    bool ListenAt(uint32_t ip, int port, int64_t now, TelemetryNews *news, std::string *error);
+    // Its descriptor `index` is ready: the packets that came, or the report of drops.
+    void OnReady(uint32_t index, int64_t now, TelemetryNews *news);
+    // Stops listening; the drops not yet reported are news.
+    void Stop(int64_t now, TelemetryNews *news);
+
+private:
+    void Close(int64_t now, TelemetryNews *news);
+
+    Poller *poller;
+    std::optional<TelemetrySocket> socket;
+    uint32_t ip = 0;
+    int port = 0;
 };
 
 #endif

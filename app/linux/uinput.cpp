@@ -1,4 +1,4 @@
-// uinput devices through libevdev.
+// uinput devices through libevdev, and the key-downs and key-ups sent to them.
 #include "uinput.h"
 
 #include <errno.h>
@@ -40,11 +40,39 @@ Uinput CreateUinput(const libevdev *dev, const char *what, std::string *error)
     return Uinput(uinput);
 }
 
-int WriteUinput(libevdev_uinput *uinput, unsigned type, unsigned code, int value)
+// One event, again at once if a signal or a full queue got in its way; one that cannot be
+// written means the device is gone.
+bool UinputOutput::Write(unsigned type, unsigned code, int value)
 {
     int rc, tries = 0;
     do
-        rc = libevdev_uinput_write_event(uinput, type, code, value);
+        rc = libevdev_uinput_write_event(device.get(), type, code, value);
     while ((rc == -EINTR || rc == -EAGAIN) && ++tries < 3);
-    return rc;
+    if (rc < 0)
+        error = std::string(what) + " is gone: " + strerror(-rc);
+    return rc == 0;
+}
+
+bool UinputOutput::PressCode(int code, int64_t now)
+{
+    if (now < readyAt || !error.empty())
+        return false;
+    if (!Write(EV_KEY, code, 1))
+        return false;
+    // The kernel holds the key down from here on, even if the report below fails.
+    down = code;
+    Write(EV_SYN, SYN_REPORT, 0);
+    return true;
+}
+
+// A key-up that cannot be written means the device is gone; the kernel lets go of every key
+// of a uinput device when it is destroyed, so none stays down.
+bool UinputOutput::Release(int64_t)
+{
+    if (!down)
+        return error.empty();
+    if (!Write(EV_KEY, down, 0) || !Write(EV_SYN, SYN_REPORT, 0))
+        return false;
+    down = 0;
+    return true;
 }

@@ -15,6 +15,7 @@ import pwd
 import re
 import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -384,6 +385,24 @@ def test_eight_clients(program):
             c.until(lambda m: m["type"] == "tap" and m["to"] == 2)
         clients.pop().socket.close()
         Client(d).ok({"type": "ping"})
+    finally:
+        d.close()
+
+
+def test_first_clients_at_once(program):
+    """Two clients that come in one turn of the loop, the first since none, both get the state as it is."""
+    d = Daemon(program)
+    try:
+        d.type("3")
+        Client(d).until(lambda m: m["type"] == "game" and m["gear"] == 3 and not m["busy"])
+        time.sleep(0.2)  # the client has gone, and the loop has taken note
+        os.kill(d.process.pid, signal.SIGSTOP)
+        clients = [Client(d, greet=False) for _ in range(2)]
+        os.kill(d.process.pid, signal.SIGCONT)
+        for c in clients:
+            burst = {m["type"]: m for m in c.until(lambda m: m["type"] == "learning")}
+            check(len(burst["devices"]["devices"]) == 1 and burst["lever"]["attached"] and
+                  burst["game"]["gear"] == 3, f"greeted with {burst}")
     finally:
         d.close()
 

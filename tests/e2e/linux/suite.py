@@ -25,8 +25,9 @@ A scenario file (scenarios/*.scn) holds, after '#' comments:
                 (the lever's node), mkdir DIR, link PATH (to the lever's node), pause MS, unlock,
                 stdin [TEXT], stdin end, run ARGS (another gearvane, with no input, waited
                 for), uninstall (then what is left in the home), ask JSON (a request on its
-                control socket, waited for), or watch (a client of that socket that watches
-                every device's live input from then on). A step starts once the last one's
+                control socket, waited for), watch (a client of that socket that watches
+                every device's live input from then on), or learn (a client that starts
+                learning gates, and stays). A step starts once the last one's
                 key and sdl lines have come and 300 ms have passed, or, with `after`, at the
                 last step's K-th key-down|up.
   keys:         STEP KEY down|up, STEP KEY tap [xN], STEP keyboard KEY... (gearvane's virtual
@@ -75,7 +76,7 @@ except ImportError:
 
 SETTINGS = {"args", "timing compare args", "config", "lever", "user", "install", "exit", "sdl"}
 ACTIONS = {"unplug", "replug", "dropped", "signal", "reload", "chmod", "mkdir", "link", "pause", "stdin", "run",
-           "unlock", "uninstall", "ask", "watch"}
+           "unlock", "uninstall", "ask", "watch", "learn"}
 HATS = {"up": (0, -1), "right": (1, 0), "down": (0, 1), "left": (-1, 0)}
 LEVER, PROGRAM, SDL_CLIENT = "Scripted Lever", "/e2e/bin/gearvane", "/e2e/bin/sdl_client"
 OUTPUTS = ("keyboard", "shifter")  # gearvane's output devices, named "gearvane virtual " + output
@@ -461,8 +462,8 @@ class Player:
             self.run(s.arg)
         elif s.kind == "ask":
             self.ask(s.arg)
-        elif s.kind == "watch":
-            self.watch()
+        elif s.kind in ("watch", "learn"):
+            self.watch(s.kind)
         elif s.kind == "unlock":
             os.close(self.lock)
             self.lock = None
@@ -476,11 +477,13 @@ class Player:
         s.connect(f"{self.env['XDG_RUNTIME_DIR']}/gearvane/control")
         return s
 
-    def watch(self):
-        """A client that watches every device's live input, as the device picker does; what
-        it is sent is read with gearvane's own output."""
+    def watch(self, kind):
+        """A client that stays: one that watches every device's live input, as the device
+        picker does, or one that starts learning gates, as Learn does. What it is sent is
+        read with gearvane's own output."""
         s = self.connect()
-        s.sendall(b'{"type":"watch-devices","on":true}\n')
+        s.sendall(b'{"type":"watch-devices","on":true}\n' if kind == "watch" else
+                  b'{"type":"learn","action":"start"}\n')
         s.setblocking(False)
         self.pipes[s.fileno()] = ["watch", b"", s]
 
