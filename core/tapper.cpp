@@ -59,6 +59,12 @@ static void Retry(Tapper *t, int64_t now, TapActions *a)
     t->waitUntil = now + t->timing.wait;
 }
 
+// Whether a tap of ours that the game has not reported may still land, with none awaited.
+static bool Straggling(const Tapper *t)
+{
+    return t->fresh && !t->awaiting && t->sent > 0;
+}
+
 // Ends a gap that is over, then starts the next tap if the game is not where the lever is.
 static void Advance(Tapper *t, int64_t now, TapActions *a)
 {
@@ -84,8 +90,13 @@ static void Advance(Tapper *t, int64_t now, TapActions *a)
         return;
     int32_t direction = steps > 0 ? 1 : -1;
     // Taps sent before that the game may still take count only when they lead on from here.
-    if (direction != t->direction || t->game != t->from)
+    // Where they do not, they land or their wait runs out first: a step tapped again that
+    // lands after a tap the other way would look like the game shifting by itself.
+    if (direction != t->direction || t->game != t->from) {
+        if (Straggling(t) && now < t->waitUntil)
+            return;
         t->sent = 0;
+    }
     t->direction = direction;
     t->from = t->game;
     t->tries = 0;
@@ -325,7 +336,7 @@ int64_t TapperDue(const Tapper *t)
 {
     int64_t due = t->phase == TAP_IDLE ? -1 : t->due;
     if (t->fresh) {
-        if (t->awaiting && t->phase == TAP_IDLE)
+        if (t->phase == TAP_IDLE && (t->awaiting || (Straggling(t) && TapperBusy(t))))
             due = Earliest(due, t->waitUntil);
         due = Earliest(due, t->freshUntil);
     }

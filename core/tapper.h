@@ -90,7 +90,8 @@ TapActions TapperTimer(Tapper *t, int64_t now);
 // the game's gear; each tap waits for the game to report the tap's gear, and its step is
 // tapped again at most twice if that does not come within timing.wait of the key-down. A
 // gear the game takes without a tap is the new start and is never tapped back: no taps go
-// until the lever engages a gear. Does nothing when timing.fresh is 0.
+// until the lever engages a gear. Taps the other way wait until a step tapped again has
+// landed or its wait is over. Does nothing when timing.fresh is 0.
 TapActions TapperReading(Tapper *t, int64_t now, int32_t gear);
 
 // The user says that the game is in `gear` now. Without a fresh report of the game's own,

@@ -151,6 +151,18 @@ const TraceCase TraceCases[] = {
      "0 the game reports 3rd; 10 3 -> 5: 2 x U (the game reports 3rd); 900 no reports from the game: counting taps "
      "from 5th",
      Reports},
+    // The first tap's report comes after its step was tapped again, and the lever turns back
+    // before the second tap lands: that is ours too, taken back, not the game shifting itself.
+    {"LateTapLandingAfterTheLeverTurnsBackIsTakenBack", "0 g4  10 5  170 g5  250 4  280 g6  350 g5  430 g4",
+     "10 U 50 u 160 U 200 u 280 D 320 d 360 D 400 d", 4,
+     "0 the game reports 4th; 10 4 -> 5: 1 x U (the game reports 4th); 250 5 -> 4: 1 x D (the game reports 5th); "
+     "930 no reports from the game: counting taps from 4th",
+     Reports},
+    {"TurningBackWaitsOutATapThatNeverLands", "0 g4  10 5  170 g5  250 4  390 g4", "10 U 50 u 160 U 200 u 310 D 350 d",
+     4,
+     "0 the game reports 4th; 10 4 -> 5: 1 x U (the game reports 4th); 250 5 -> 4: 1 x D (the game reports 5th); "
+     "890 no reports from the game: counting taps from 4th",
+     Reports},
     {"GameShiftIsTheNewStartAndNotTappedBack", "0 g3  10 3  100 gN  200 3  300 1  350 g1", "300 U 340 u", 1,
      "0 the game reports 3rd; 100 the game shifted to neutral by itself; 300 N -> 1: 1 x U (the game reports "
      "neutral); 850 no reports from the game: counting taps from 1st",
