@@ -1,6 +1,8 @@
 // Gear decoding: gate maps, the cap and the shift decision.
 #include "gate.h"
 
+#include <string.h>
+
 const GateMap StandardPlate = {
     {
         {{GateInput::BUTTON, 6}, 1},
@@ -43,6 +45,11 @@ bool ButtonHeld(const Sample &sample, int button)
     if (button < 1 || button > MAX_BUTTONS)
         return false;
     return sample.buttons[(button - 1) / 32] >> ((button - 1) % 32) & 1;
+}
+
+bool SameSample(const Sample &a, const Sample &b)
+{
+    return memcmp(a.buttons, b.buttons, sizeof a.buttons) == 0 && a.hat == b.hat;
 }
 
 // The legacy plates see the first 32 buttons only, as a Windows joystick reports them.

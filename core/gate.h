@@ -28,6 +28,8 @@ struct Sample {
 
 void SetButton(Sample *sample, int button, bool held);
 bool ButtonHeld(const Sample &sample, int button);
+// Whether two readings hold the same buttons and the same hat.
+bool SameSample(const Sample &a, const Sample &b);
 
 // A button number (1..MAX_BUTTONS) or a hat direction (one of the four angles).
 struct GateInput {

@@ -2,7 +2,6 @@
 #include "control_protocol.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 
@@ -138,8 +137,8 @@ const char *HatName(uint32_t angle)
 bool LeverState::operator==(const LeverState &o) const
 {
     return attached == o.attached && node == o.node && name == o.name && waiting == o.waiting && why == o.why &&
-           memcmp(sample.buttons, o.sample.buttons, sizeof sample.buttons) == 0 && sample.hat == o.sample.hat &&
-           hasHat == o.hasHat && decoded.gear == o.decoded.gear && decoded.reset == o.decoded.reset;
+           SameSample(sample, o.sample) && hasHat == o.hasHat && decoded.gear == o.decoded.gear &&
+           decoded.reset == o.decoded.reset;
 }
 
 bool DeviceEntry::operator==(const DeviceEntry &o) const

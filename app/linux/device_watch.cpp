@@ -7,15 +7,6 @@
 
 #include "lever_search.h"
 
-namespace {
-
-bool SameSample(const Sample &a, const Sample &b)
-{
-    return memcmp(a.buttons, b.buttons, sizeof a.buttons) == 0 && a.hat == b.hat;
-}
-
-}  // namespace
-
 std::vector<DeviceEntry> ListDevices(const std::string &driving)
 {
     LeverSearch found = SearchLevers("", MATCH_USABLE);

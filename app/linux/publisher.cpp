@@ -81,9 +81,8 @@ void Publisher::ShowLever(const LeverState &l)
 {
     if (!HasClients() || l == leverShown)
         return;
-    bool moved = l.attached && leverShown.attached && l.node == leverShown.node &&
-                 (memcmp(l.sample.buttons, leverShown.sample.buttons, sizeof l.sample.buttons) != 0 ||
-                  l.sample.hat != leverShown.sample.hat);
+    bool moved =
+        l.attached && leverShown.attached && l.node == leverShown.node && !SameSample(l.sample, leverShown.sample);
     leverShown = l;
     server.Broadcast(LeverLine(l));
     if (moved)
