@@ -1,13 +1,19 @@
 // The game controllers' list.
 #include "controllers.h"
 
+#include <string.h>
+
 namespace {
 
-void Read(Preview *p)
+// Whether the buttons or the hat moved: an axis of a wheel or pedals signals too.
+bool Read(Preview *p)
 {
     Sample sample;
-    if (p->device.device.p && ReadLever(&p->device, &sample) == LEVER_READ)
-        p->sample = sample;
+    if (!p->device.device.p || ReadLever(&p->device, &sample) != LEVER_READ ||
+        memcmp(&sample, &p->sample, sizeof sample) == 0)
+        return false;
+    p->sample = sample;
+    return true;
 }
 
 }  // namespace
@@ -60,11 +66,10 @@ int ControllerHandles(const Controllers &c, HANDLE *handles, int room)
     return count;
 }
 
-void ReadController(Controllers *c, int index)
+bool ReadController(Controllers *c, int index)
 {
     for (const auto &p : c->list)
-        if (p->device.event.h && index-- == 0) {
-            Read(p.get());
-            return;
-        }
+        if (p->device.event.h && index-- == 0)
+            return Read(p.get());
+    return false;
 }

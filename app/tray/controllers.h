@@ -37,8 +37,9 @@ std::vector<ControllerRow> ControllerRows(const Controllers &c, const InstanceId
 // screen, each is read once.
 void SetControllersLive(Controllers *c, bool live);
 
-// The handles to wait on for them, and the reading of the one whose handle was signalled.
+// The handles to wait on for them, and the reading of the one whose handle was signalled:
+// true when what it holds changed.
 int ControllerHandles(const Controllers &c, HANDLE *handles, int room);
-void ReadController(Controllers *c, int index);
+bool ReadController(Controllers *c, int index);
 
 #endif

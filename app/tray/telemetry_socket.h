@@ -41,8 +41,8 @@ public:
     HANDLE Event() const { return event.h; }  // set when packets wait: call Drain
     HANDLE Timer() const { return timer.h; }  // set when drops are due in a status line: call OnTimer
 
-    // Reads what is waiting, at most a few hundred packets, so that a flood cannot hold up the
-    // thread; the event stays set for the rest. Packets of no known format are counted and
+    // Reads what is waiting, at most MOST_PACKETS, so that a flood cannot hold up the thread;
+    // the event stays set for the rest. Packets of no known format are counted and
     // reported at once the first time, then at most once a minute. `now` in microseconds.
     void Drain(int64_t now, TelemetryNews *news);
     void OnTimer(int64_t now, TelemetryNews *news);

@@ -188,8 +188,8 @@ void OnTrayHandle(int index)
         }
         return;
     }
-    ReadController(&T.controllers, index);
-    ShowList();
+    if (ReadController(&T.controllers, index))
+        ShowList();
 }
 
 void OnDeviceChange()
