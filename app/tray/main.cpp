@@ -179,7 +179,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return Message(error + "\n\nSee gearvane-tray --help.", MB_ICONERROR, status);
     if (options.quit) {
         HWND window = FindWindowW(WindowClass, nullptr);
-        return window ? (QuitRunning(window), 0) : 1;
+        // A copy that is still there after the wait has not quit: that is no success.
+        return window && QuitRunning(window) ? 0 : 1;
     }
 
     Handle mutex;
